@@ -1,0 +1,197 @@
+// TCustomFFmpeg: one conversion engine instance. It carries what one command line of a media
+// converter would carry (options, up to 20 inputs and 20 outputs, stream and metadata maps) and the
+// run that converts the inputs into the outputs, on a worker thread or in the caller's thread.
+#pragma once
+
+#include "BitmapConverter.h"
+#include "ConvertThread.h"
+#include "EngineOptions.h"
+#include "FrameHook.h"
+#include "LibHandles.h"
+#include "ManualResetEvent.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tarnel {
+
+class TBitmap;
+class TCustomFFmpeg;
+
+using THookCallback = std::function<void(TCustomFFmpeg& engine, TBitmap& bitmap, bool& stopHook, bool& update,
+                                         int64_t inputTimestamp, int32_t pictureCounter)>;
+using TPreviewCallback =
+    std::function<void(TCustomFFmpeg& engine, TBitmap& bitmap, int64_t outputTimestamp, int32_t pictureCounter)>;
+using TProgressCallback = std::function<void(TCustomFFmpeg& engine, int32_t fileIndex, int64_t totalDuration,
+                                             int64_t outputTime, int64_t outputSize, float bitRate, float quality,
+                                             int32_t framesPerSecond, int32_t frameNumber)>;
+using TTerminateCallback = std::function<void(TCustomFFmpeg& engine)>;
+
+struct TStreamMap {
+    int32_t FileIndex = 0;
+    int32_t StreamIndex = 0;
+    int32_t SyncFileIndex = 0;
+    int32_t SyncStreamIndex = 0;
+};
+
+struct TMetadataMap {
+    int32_t OutFile = 0;
+    int32_t InFile = 0;
+};
+
+// Closes an output's byte stream, frees it and deletes its file when nothing was written to it.
+struct OutputContextClose {
+    void operator()(AVFormatContext* context) const;
+};
+// In join mode several output entries share one context; the last owner closes it.
+using OutputContextRef = std::shared_ptr<AVFormatContext>;
+
+// Held by SetPreviewFlags and for the whole of each preview delivery, across all engines.
+std::mutex& PreviewLock();
+
+class TCustomFFmpeg {
+public:
+    TCustomFFmpeg();
+    virtual ~TCustomFFmpeg();
+    TCustomFFmpeg(const TCustomFFmpeg&) = delete;
+    TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
+
+    // Life cycle.
+    void Reset();
+    void FreeAll();
+    void Defaults();
+    // Starts a run. Returns the worker thread (created suspended: the caller resumes it) when
+    // threaded, else runs in the calling thread and returns null; null too when already running or
+    // terminated, or when the files are missing (reported through DoTerminate).
+    TConvertThread* Start(bool threaded, TThreadPriority priority = tpNormal);
+    void Run();
+    void Stop(bool wait);
+    void StopOrTerminate(bool wait);
+    void Pause();
+    void Resume();
+
+    // Typed setters used by the conversion component.
+    void SetVerbosity(int32_t level) { Opt.Verbosity = level; }
+    void SetPreviewFlags(uint8_t flags);
+    void SetStartTime(int64_t us);
+    void SetRecordingTime(int64_t us);
+    void SetProgramID(int32_t id);
+    void SetAudioVolume(int32_t volume);
+    void SetAudioSync(int32_t value) { Opt.AudioSync = value; }
+    void SetVideoSync(int32_t value) { Opt.VideoSync = value; }
+    void SetMuxDelay(float seconds);
+    void SetMuxPreload(float seconds);
+    void AddMetadata(const std::string& key, const std::string& value);
+
+    // Callback slots, filled before Start; an empty slot is skipped.
+    THookCallback HookCallback;
+    TPreviewCallback PreviewCallback;
+    TProgressCallback ProgressCallback;
+    TTerminateCallback TerminateCallback;
+
+    int64_t ProgressInterval = 500000; // µs
+    int64_t PreviewInterval = 100000;  // µs
+
+    // Run state, read by the component in its terminate handler.
+    bool IsRunning() const { return running_; }
+    bool IsTerminated() const { return terminated_; }
+    bool IsFinished() const { return finished_; }
+    bool StopRequested() const { return stopRequested_; }
+    bool ErrorOccurred() const { return errorOccurred_; }
+    const std::string& ErrorMessage() const { return errorMessage_; }
+    const std::string& LastError() const { return lastError_; }
+    int64_t TotalDuration() const { return totalDuration_; }
+    bool Joined() const { return joined_; }
+    uint8_t PreviewFlags() const { return previewFlags_; }
+    TConvertThread* Thread() const { return thread_; }
+    const TOptionState& Options() const { return Opt; }
+    const std::vector<std::pair<std::string, std::string>>& PendingMetadata() const { return Metadata; }
+    int32_t InputFileCount() const { return inputFileCount_; }
+    int32_t OutputFileCount() const { return outputFileCount_; }
+
+protected:
+    // The conversion itself: set-up and main loop over OutputFiles, InputFiles and StreamMaps. At its
+    // normal end it sets Finished to "not StopRequested".
+    virtual void Transcode();
+
+    // Safe point for the worker: waits while paused; true when a stop was requested.
+    bool CheckStopAndPause();
+    void SetFinished(bool finished) { finished_ = finished; }
+    void DoTerminate();
+
+    // Tables.
+    std::array<InputContextPtr, kMaxFiles> InputFiles;
+    std::array<int64_t, kMaxFiles> InputTsOffset{};
+    std::array<std::array<double, kMaxStreams>, kMaxFiles> InputTsScale{};
+    std::array<const AVCodec*, kMaxFiles * kMaxStreams> InputDecoders{};
+    int32_t inputFileCount_ = 0;
+    int32_t InputDecoderCount = 0;
+    std::array<OutputContextRef, kMaxFiles> OutputFiles;
+    std::array<const AVCodec*, kMaxFiles * kMaxStreams> OutputEncoders{};
+    int32_t outputFileCount_ = 0;
+    int32_t OutputEncoderCount = 0;
+    std::array<TStreamMap, kMaxFiles * kMaxStreams> StreamMaps{};
+    int32_t StreamMapCount = 0;
+    std::array<TMetadataMap, kMaxFiles> MetadataMaps{};
+    int32_t MetadataMapCount = 0;
+    std::array<int32_t, kMaxStreams> StreamIdMap{};
+    std::array<std::array<TBsfChain, kMaxStreams>, kMaxFiles> BsfChains;
+
+    TOptionState Opt;
+    // Pending output metadata, consumed by the next output file; Defaults leaves it alone.
+    std::vector<std::pair<std::string, std::string>> Metadata;
+
+    // Generic option contexts: values set by name, copied onto the real contexts later.
+    struct TGenericOptions {
+        std::vector<std::string> Names;
+        std::array<CodecContextPtr, 5> CodecContexts; // video, audio, data, subtitle, attachment
+        FormatContextPtr FormatContext;
+        SwsContextPtr ScalerContext;
+    };
+    std::unique_ptr<TGenericOptions> Generic;
+
+    FilterGraphPtr FilterGraph;
+    FrameHookList VideoHooks;
+    BitmapConverter HookConverter;
+    BitmapConverter PreviewConverter;
+    int32_t PictureCounter = 0;
+
+    // Codec contexts opened during a run; whatever is left here is closed after it.
+    std::vector<CodecContextPtr> OpenedEncoders;
+    std::vector<CodecContextPtr> OpenedDecoders;
+
+    std::string lastError_;
+    int64_t totalDuration_ = -1;
+    bool joined_ = false;
+
+private:
+    void FailStart(const std::string& message);
+    void RunStep(const std::function<void()>& step);
+    void RecordError(const std::string& message);
+    void CloseOpenedCodecs();
+    void CreateGenericOptions();
+    void JoinFinishedThreads();
+    void ClearTables();
+    void WaitForEvent(ManualResetEvent& event);
+
+    std::unique_ptr<TConvertThread> worker_; // owned; joined before a new run and on destruction
+    std::atomic<TConvertThread*> thread_{nullptr}; // the running worker, forgotten by DoTerminate
+    std::thread terminateThread_;                  // runs DoTerminate for an engine never started
+    ManualResetEvent runDoneEvent_{true};
+    ManualResetEvent terminateDoneEvent_{true};
+    uint8_t previewFlags_ = 0; // guarded by PreviewLock()
+    std::atomic<bool> running_{false};
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> finished_{false};
+    std::atomic<bool> terminated_{false};
+    bool errorOccurred_ = false;   // written by the run, read after it
+    std::string errorMessage_;
+};
+
+} // namespace tarnel

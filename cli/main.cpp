@@ -1,0 +1,52 @@
+// tarnel-cli: the command-line front end of Tarnel's media engine.
+#include "FFmpegLoader.h"
+#include "FFmpegLogger.h"
+#include "MainThread.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+// Log lines go to stderr as they come, from whichever thread logs them.
+void RouteLogToStderr() {
+    static std::mutex outputMutex;
+    tarnel::Logger().SetTriggerEventInMainThread(false);
+    tarnel::Logger().SetOnLog([](const void*, uint32_t, tarnel::TLogLevel, const std::string& message) {
+        std::lock_guard lock(outputMutex);
+        std::fprintf(stderr, "%s\n", message.c_str());
+    });
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    tarnel::InstallMainThreadDispatcher(std::make_shared<tarnel::QueueDispatcher>());
+
+    CLI::App app{"Tarnel's media engine on the command line: convert, probe and play media files."};
+    app.set_version_flag("--version", std::string("tarnel-cli ") + TARNEL_VERSION);
+    std::string logLevel = "info";
+    app.add_option("--loglevel", logLevel,
+                   "Log level: quiet, panic, fatal, error, warning, info, verbose, debug or a number")
+        ->capture_default_str();
+    CLI11_PARSE(app, argc, argv);
+
+    RouteLogToStderr();
+    if (!tarnel::Loader().LoadSet(tarnel::kConverterLibraries)) {
+        std::cerr << tarnel::Loader().LastLoadError() << "\n";
+        return 1;
+    }
+    try {
+        tarnel::Logger().SetLogLevelByName(logLevel);
+    } catch (const std::exception& e) {
+        std::cerr << "Invalid log level: " << e.what() << "\n";
+        return 1;
+    }
+    if (app.get_subcommands().empty())
+        std::cout << app.help();
+    return 0;
+}
