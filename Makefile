@@ -1,13 +1,15 @@
 # Two commands for a fresh Debian machine:
 #   make run   installs what is missing, builds, and starts Tarnel
 #   make test  installs what is missing, builds, and runs every suite, normally and under
-#              AddressSanitizer + UndefinedBehaviorSanitizer
+#              AddressSanitizer + UndefinedBehaviorSanitizer; the threaded suites (label
+#              "threads") also run under ThreadSanitizer
 JOBS ?= $(shell nproc)
 BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
+TSAN_DIR ?= build-tsan
 CMAKE_FLAGS ?=
 
-.PHONY: run test deps build build-asan test-release test-asan clean
+.PHONY: run test deps build build-asan build-tsan test-release test-asan test-tsan clean
 
 deps:
 	@./scripts/install-deps.sh
@@ -21,6 +23,11 @@ build-asan: deps
 	      -DTARNEL_SANITIZE=address,undefined -DTARNEL_BUILD_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 
+build-tsan: deps
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	      -DTARNEL_SANITIZE=thread -DTARNEL_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(TSAN_DIR) -j $(JOBS)
+
 test-release: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
@@ -28,10 +35,14 @@ test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
 
-test: test-release test-asan
+test-tsan: build-tsan
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) -L threads
+
+test: test-release test-asan test-tsan
 
 run: build
 	./scripts/run.sh $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR)

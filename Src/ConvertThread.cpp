@@ -4,10 +4,10 @@ namespace tarnel {
 
 TConvertThread::TConvertThread(std::function<void()> body, TThreadPriority priority)
     : thread_([this, body = std::move(body), priority] {
-          ApplyThreadPriority(priority);
-          WaitWhileSuspended();
-          body();
-      }) {}
+        ApplyThreadPriority(priority);
+        WaitWhileSuspended();
+        body();
+    }) {}
 
 TConvertThread::~TConvertThread() {
     if (thread_.joinable()) {

@@ -77,8 +77,8 @@ struct TOptionState {
     std::string SubtitleCodecName;
     std::string SubtitleLanguage;
     uint32_t SubtitleCodecTag = 0;
-    float MuxPreload = 0.5f;  // seconds
-    float MuxMaxDelay = 0.7f; // seconds
+    float MuxPreload = 0.5f;                // seconds
+    float MuxMaxDelay = 0.7f;               // seconds
     int64_t RecordingTime = kUnlimitedTime; // µs
     int64_t StartTime = 0;                  // µs
     int64_t RecordingTimestamp = 0;         // s

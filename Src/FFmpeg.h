@@ -26,11 +26,11 @@ class TCustomFFmpeg;
 
 using THookCallback = std::function<void(TCustomFFmpeg& engine, TBitmap& bitmap, bool& stopHook, bool& update,
                                          int64_t inputTimestamp, int32_t pictureCounter)>;
-using TPreviewCallback =
-    std::function<void(TCustomFFmpeg& engine, TBitmap& bitmap, int64_t outputTimestamp, int32_t pictureCounter)>;
+using TPreviewCallback = std::function<void(TCustomFFmpeg& engine, TBitmap& bitmap, int64_t outputTimestamp,
+                                            int32_t pictureCounter)>;
 using TProgressCallback = std::function<void(TCustomFFmpeg& engine, int32_t fileIndex, int64_t totalDuration,
-                                             int64_t outputTime, int64_t outputSize, float bitRate, float quality,
-                                             int32_t framesPerSecond, int32_t frameNumber)>;
+                                             int64_t outputTime, int64_t outputSize, float bitRate,
+                                             float quality, int32_t framesPerSecond, int32_t frameNumber)>;
 using TTerminateCallback = std::function<void(TCustomFFmpeg& engine)>;
 
 struct TStreamMap {
@@ -180,7 +180,7 @@ private:
     void ClearTables();
     void WaitForEvent(ManualResetEvent& event);
 
-    std::unique_ptr<TConvertThread> worker_; // owned; joined before a new run and on destruction
+    std::unique_ptr<TConvertThread> worker_;       // owned; joined before a new run and on destruction
     std::atomic<TConvertThread*> thread_{nullptr}; // the running worker, forgotten by DoTerminate
     std::thread terminateThread_;                  // runs DoTerminate for an engine never started
     ManualResetEvent runDoneEvent_{true};
@@ -190,7 +190,7 @@ private:
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> finished_{false};
     std::atomic<bool> terminated_{false};
-    bool errorOccurred_ = false;   // written by the run, read after it
+    bool errorOccurred_ = false; // written by the run, read after it
     std::string errorMessage_;
 };
 

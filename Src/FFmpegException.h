@@ -8,7 +8,8 @@ namespace tarnel {
 
 class FFmpegException : public std::runtime_error {
 public:
-    explicit FFmpegException(const std::string& message) : std::runtime_error(message) {}
+    explicit FFmpegException(const std::string& message)
+        : std::runtime_error(message) {}
 };
 
 } // namespace tarnel

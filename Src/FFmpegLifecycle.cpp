@@ -1,6 +1,5 @@
 // Construction, reset, free-all, defaults and the run's life cycle (start, run, stop, pause).
 #include "FFmpeg.h"
-
 #include "FFmpegException.h"
 #include "FFmpegLoader.h"
 #include "FFmpegLogger.h"
@@ -16,7 +15,9 @@ namespace {
 
 constexpr std::chrono::milliseconds kWaitSlice{20};
 
-bool LibrariesLoaded() { return Loader().AllLoaded(kConverterLibraries); }
+bool LibrariesLoaded() {
+    return Loader().AllLoaded(kConverterLibraries);
+}
 
 } // namespace
 
@@ -40,7 +41,9 @@ void OutputContextClose::operator()(AVFormatContext* context) const {
         std::filesystem::remove(fileName, error);
 }
 
-TCustomFFmpeg::TCustomFFmpeg() { Defaults(); }
+TCustomFFmpeg::TCustomFFmpeg() {
+    Defaults();
+}
 
 TCustomFFmpeg::~TCustomFFmpeg() {
     Stop(true);
@@ -218,7 +221,9 @@ void TCustomFFmpeg::CloseOpenedCodecs() {
     OpenedDecoders.clear();
 }
 
-void TCustomFFmpeg::Transcode() { throw FFmpegException("Transcoding is not available in this build"); }
+void TCustomFFmpeg::Transcode() {
+    throw FFmpegException("Transcoding is not available in this build");
+}
 
 void TCustomFFmpeg::DoTerminate() {
     running_ = false;

@@ -38,7 +38,9 @@ std::string ContextPrefix(void* context) {
 
 } // namespace
 
-int LogLevelToLibrary(TLogLevel level) { return (static_cast<int>(level) - 1) * 8; }
+int LogLevelToLibrary(TLogLevel level) {
+    return (static_cast<int>(level) - 1) * 8;
+}
 
 TLogLevel LibraryToLogLevel(int libraryLevel) {
     const int v = libraryLevel / 8 + 1;
@@ -49,9 +51,12 @@ TLogLevel LibraryToLogLevel(int libraryLevel) {
     return static_cast<TLogLevel>(v);
 }
 
-uint32_t CurrentThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
+uint32_t CurrentThreadId() {
+    return static_cast<uint32_t>(::syscall(SYS_gettid));
+}
 
-TFFLogger::TFFLogger() : logLevel_(LibraryToLogLevel(av_log_get_level())) {}
+TFFLogger::TFFLogger()
+    : logLevel_(LibraryToLogLevel(av_log_get_level())) {}
 
 // Never destroyed: the libraries may log from other threads while the process exits.
 TFFLogger& TFFLogger::Instance() {

@@ -18,7 +18,8 @@ int LogLevelToLibrary(TLogLevel level);
 // (n div 8) + 1, truncating toward zero, clamped to llQuiet .. llDebug.
 TLogLevel LibraryToLogLevel(int libraryLevel);
 
-using TLogEvent = std::function<void(const void* sender, uint32_t threadId, TLogLevel level, const std::string& message)>;
+using TLogEvent =
+    std::function<void(const void* sender, uint32_t threadId, TLogLevel level, const std::string& message)>;
 
 class TFFLogger {
 public:
@@ -39,7 +40,8 @@ public:
 
     // Delivered when level <= LogLevel, or level is llVerbose and LogLevel is not llQuiet.
     void Log(const void* sender, TLogLevel level, const std::string& message);
-    void LogFmt(const void* sender, TLogLevel level, const char* format, ...) __attribute__((format(printf, 4, 5)));
+    void LogFmt(const void* sender, TLogLevel level, const char* format, ...)
+        __attribute__((format(printf, 4, 5)));
 
     // Makes the bridge the libraries' log callback and applies LogLevel to them.
     void InstallLogBridge();
@@ -69,7 +71,9 @@ private:
     std::unordered_map<uint32_t, std::string> pendingLines_; // guarded by linesMutex_
 };
 
-inline TFFLogger& Logger() { return TFFLogger::Instance(); }
+inline TFFLogger& Logger() {
+    return TFFLogger::Instance();
+}
 
 // The calling thread's identifier as the logger reports it.
 uint32_t CurrentThreadId();

@@ -74,8 +74,14 @@ using AudioFifoPtr = std::unique_ptr<AVAudioFifo, detail::AudioFifoFree>;
 template <typename T = char>
 using LibraryMemPtr = std::unique_ptr<T, detail::LibraryFree>;
 
-inline FramePtr MakeFrame() { return FramePtr(av_frame_alloc()); }
-inline PacketPtr MakePacket() { return PacketPtr(av_packet_alloc()); }
-inline LibraryMemPtr<char> LibraryStrDup(const char* text) { return LibraryMemPtr<char>(av_strdup(text)); }
+inline FramePtr MakeFrame() {
+    return FramePtr(av_frame_alloc());
+}
+inline PacketPtr MakePacket() {
+    return PacketPtr(av_packet_alloc());
+}
+inline LibraryMemPtr<char> LibraryStrDup(const char* text) {
+    return LibraryMemPtr<char>(av_strdup(text));
+}
 
 } // namespace tarnel

@@ -1,8 +1,8 @@
 #include "MainThread.h"
 
 #include <exception>
-#include <thread>
 #include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tarnel {
@@ -14,11 +14,15 @@ struct QueueDispatcher::PendingCall {
 };
 
 QueueDispatcher::QueueDispatcher()
-    : isMainThread_([creator = std::this_thread::get_id()] { return std::this_thread::get_id() == creator; }) {}
+    : isMainThread_(
+          [creator = std::this_thread::get_id()] { return std::this_thread::get_id() == creator; }) {}
 
-QueueDispatcher::QueueDispatcher(std::function<bool()> isMainThread) : isMainThread_(std::move(isMainThread)) {}
+QueueDispatcher::QueueDispatcher(std::function<bool()> isMainThread)
+    : isMainThread_(std::move(isMainThread)) {}
 
-bool QueueDispatcher::IsMainThread() const { return isMainThread_(); }
+bool QueueDispatcher::IsMainThread() const {
+    return isMainThread_();
+}
 
 void QueueDispatcher::CallInMainThread(const std::function<void()>& call) {
     if (IsMainThread()) {
@@ -64,7 +68,9 @@ namespace {
 std::mutex g_dispatcherMutex;
 std::shared_ptr<MainThreadDispatcher> g_dispatcher; // guarded by g_dispatcherMutex
 
-bool IsProcessFirstThread() { return ::syscall(SYS_gettid) == ::getpid(); }
+bool IsProcessFirstThread() {
+    return ::syscall(SYS_gettid) == ::getpid();
+}
 
 } // namespace
 
@@ -80,8 +86,14 @@ MainThreadDispatcher& Dispatcher() {
     return *g_dispatcher;
 }
 
-bool IsMainThread() { return Dispatcher().IsMainThread(); }
-void CallInMainThread(const std::function<void()>& call) { Dispatcher().CallInMainThread(call); }
-void ProcessMessages() { Dispatcher().ProcessMessages(); }
+bool IsMainThread() {
+    return Dispatcher().IsMainThread();
+}
+void CallInMainThread(const std::function<void()>& call) {
+    Dispatcher().CallInMainThread(call);
+}
+void ProcessMessages() {
+    Dispatcher().ProcessMessages();
+}
 
 } // namespace tarnel

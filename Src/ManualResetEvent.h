@@ -9,7 +9,8 @@ namespace tarnel {
 
 class ManualResetEvent {
 public:
-    explicit ManualResetEvent(bool initiallySet) : set_(initiallySet) {}
+    explicit ManualResetEvent(bool initiallySet)
+        : set_(initiallySet) {}
 
     void Set() {
         {

@@ -33,7 +33,8 @@ bool IsPassThroughUrl(std::string_view name) {
     const size_t colon = name.find(':');
     if (colon == std::string_view::npos)
         return false;
-    const std::string enclosed = ":" + std::string(name.substr(0, colon)) + ":";
+    std::string enclosed(1, ':');
+    enclosed.append(name.substr(0, colon)).push_back(':');
     return kPassThroughProtocols.find(enclosed) != std::string_view::npos;
 }
 

@@ -4,7 +4,6 @@
 #include "MainThread.h"
 
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <iostream>
 #include <memory>

@@ -3,10 +3,9 @@
 #include "FFmpegLoader.h"
 #include "MainThread.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
+#include <gtest/gtest.h>
 #include <thread>
 
 using namespace tarnel;
@@ -217,7 +216,9 @@ TEST_F(EngineLifecycle, DestroyingARunningEngineStopsIt) {
     std::atomic<int> terminations{0};
     {
         LoopingEngine engine;
-        engine.TerminateCallback = [&](TCustomFFmpeg&) { ++terminations; };
+        engine.TerminateCallback = [&](TCustomFFmpeg&) {
+            ++terminations;
+        };
         engine.SetFileCounts(1, 1);
         engine.Start(true)->Resume();
         ASSERT_TRUE(Eventually([&] { return engine.iterations > 0; }));

@@ -1,10 +1,9 @@
 #include "MainThread.h"
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <random>
 
 namespace tarnel::test {

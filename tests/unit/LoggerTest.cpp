@@ -1,9 +1,8 @@
 #include "FFmpegLogger.h"
 #include "MainThread.h"
 
-#include <gtest/gtest.h>
-
 #include <condition_variable>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -32,10 +31,11 @@ protected:
         Logger().InstallLogBridge();
         Logger().SetLogLevel(llInfo);
         Logger().SetTriggerEventInMainThread(false);
-        Logger().SetOnLog([this](const void* sender, uint32_t thread, TLogLevel level, const std::string& text) {
-            std::lock_guard lock(mutex_);
-            lines_.push_back({sender, thread, level, text, std::this_thread::get_id()});
-        });
+        Logger().SetOnLog(
+            [this](const void* sender, uint32_t thread, TLogLevel level, const std::string& text) {
+                std::lock_guard lock(mutex_);
+                lines_.push_back({sender, thread, level, text, std::this_thread::get_id()});
+            });
     }
     void TearDown() override {
         Logger().SetOnLog(nullptr);
@@ -52,8 +52,8 @@ protected:
 };
 
 TEST(LogLevelConversion, LibraryLevelsMapToLogLevels) {
-    const std::pair<int, TLogLevel> cases[] = {{-8, llQuiet}, {-7, llPanic},  {0, llPanic},    {7, llPanic},
-                                               {8, llFatal},  {15, llFatal},  {16, llError},   {24, llWarning},
+    const std::pair<int, TLogLevel> cases[] = {{-8, llQuiet}, {-7, llPanic},   {0, llPanic},  {7, llPanic},
+                                               {8, llFatal},  {15, llFatal},   {16, llError}, {24, llWarning},
                                                {32, llInfo},  {40, llVerbose}, {48, llDebug}, {56, llDebug}};
     for (const auto& [library, level] : cases)
         EXPECT_EQ(LibraryToLogLevel(library), level) << "library level " << library;
