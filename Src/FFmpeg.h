@@ -45,12 +45,35 @@ struct TMetadataMap {
     int32_t InFile = 0;
 };
 
-// Closes an output's byte stream, frees it and deletes its file when nothing was written to it.
-struct OutputContextClose {
-    void operator()(AVFormatContext* context) const;
+// One opened input: the library's context and one codec context per stream (today's streams carry
+// only parameters), created when the file is opened and owned here.
+struct TInputFile {
+    InputContextPtr Context;
+    std::vector<CodecContextPtr> Codecs; // index = stream index
 };
-// In join mode several output entries share one context; the last owner closes it.
-using OutputContextRef = std::shared_ptr<AVFormatContext>;
+
+// One output stream as created by AddOutputFile or "newvideo"/"newaudio"/"newsubtitle".
+struct TOutputStream {
+    AVStream* Stream = nullptr;   // owned by the output's context
+    CodecContextPtr Codec;        // codec id and parameters; opened by Transcode
+    bool StreamCopy = false;      // copy packets instead of encoding
+    const AVCodec* Encoder = nullptr; // the encoder chosen by name, or null (chosen by id)
+    DictionaryPtr EncoderOptions; // options that only the encoder knows, applied when it is opened
+};
+
+// One output: the library's context and its streams. Closing it closes the byte stream, frees the
+// context and deletes the file when nothing was written to it. In join mode several OutputFiles
+// entries share one TOutputFile.
+struct TOutputFile {
+    TOutputFile() = default;
+    ~TOutputFile();
+    TOutputFile(const TOutputFile&) = delete;
+    TOutputFile& operator=(const TOutputFile&) = delete;
+
+    AVFormatContext* Context = nullptr;
+    std::vector<TOutputStream> Streams;
+    std::string FileName; // as the user gave it
+};
 
 // Held by SetPreviewFlags and for the whole of each preview delivery, across all engines.
 std::mutex& PreviewLock();
@@ -75,6 +98,18 @@ public:
     void StopOrTerminate(bool wait);
     void Pause();
     void Resume();
+
+    // Options (the engine's command-line vocabulary). Raise FFmpegException on a bad value.
+    void SetOption(const std::string& name, const std::string& value);
+    // Sets a media-library option by name on the generic option contexts; never raises.
+    bool GenericOption(const std::string& name, const std::string& value);
+    void SetTarget(const std::string& kind, const std::string& norm, const std::string& fallbackNorm);
+    void ApplyPreset(const std::string& kind, const std::string& nameOrFile);
+
+    // Files. AddInputFile: false with LastError on failure. AddOutputFile: the new OutputFileCount,
+    // or -1 with LastError.
+    bool AddInputFile(const std::string& fileName);
+    int32_t AddOutputFile(const std::string& fileName, bool join = false);
 
     // Typed setters used by the conversion component.
     void SetVerbosity(int32_t level) { Opt.Verbosity = level; }
@@ -120,19 +155,35 @@ protected:
     // normal end it sets Finished to "not StopRequested".
     virtual void Transcode();
 
+    // Copies the options recorded by GenericOption from `source` onto `target` (a codec or format
+    // context) when their flags contain all of `requiredFlags` (AV_OPT_FLAG_*).
+    void ApplyContextOptions(void* target, void* source, int requiredFlags);
+    // The options recorded for `encoder` that only it knows (its private options, with 0.6-era
+    // names translated), for opening it.
+    DictionaryPtr EncoderPrivateOptions(const AVCodec* encoder);
+
+    // Codec lookup by name: true with `id` (AV_CODEC_ID_NONE for an empty name), else false with
+    // LastError. `strictness` is the codec context's strict_std_compliance.
+    bool FindCodec(const std::string& name, AVMediaType type, AVCodecID& id, int strictness, bool encoder);
+
+    // Stream constructors ("newvideo", "newaudio", "newsubtitle" add to the last output file).
+    void NewVideoStream(TOutputFile& output);
+    void NewAudioStream(TOutputFile& output);
+    void NewSubtitleStream(TOutputFile& output);
+
     // Safe point for the worker: waits while paused; true when a stop was requested.
     bool CheckStopAndPause();
     void SetFinished(bool finished) { finished_ = finished; }
     void DoTerminate();
 
     // Tables.
-    std::array<InputContextPtr, kMaxFiles> InputFiles;
+    std::array<std::unique_ptr<TInputFile>, kMaxFiles> InputFiles;
     std::array<int64_t, kMaxFiles> InputTsOffset{};
     std::array<std::array<double, kMaxStreams>, kMaxFiles> InputTsScale{};
     std::array<const AVCodec*, kMaxFiles * kMaxStreams> InputDecoders{};
     int32_t inputFileCount_ = 0;
     int32_t InputDecoderCount = 0;
-    std::array<OutputContextRef, kMaxFiles> OutputFiles;
+    std::array<std::shared_ptr<TOutputFile>, kMaxFiles> OutputFiles;
     std::array<const AVCodec*, kMaxFiles * kMaxStreams> OutputEncoders{};
     int32_t outputFileCount_ = 0;
     int32_t OutputEncoderCount = 0;

@@ -26,19 +26,20 @@ std::mutex& PreviewLock() {
     return lock;
 }
 
-void OutputContextClose::operator()(AVFormatContext* context) const {
+TOutputFile::~TOutputFile() {
+    AVFormatContext* context = Context;
     if (!context)
         return;
-    const bool hasFile = context->oformat && !(context->oformat->flags & AVFMT_NOFILE);
-    const std::string fileName = context->url ? FromLibraryName(context->url) : std::string();
-    if (hasFile && context->pb)
+    Streams.clear();
+    const bool openedFile = context->oformat && !(context->oformat->flags & AVFMT_NOFILE) && context->pb;
+    if (openedFile)
         CloseLibraryIO(&context->pb);
     avformat_free_context(context);
     // An output that never received a byte is not left behind.
     std::error_code error;
-    if (hasFile && !fileName.empty() && std::filesystem::is_regular_file(fileName, error) &&
-        std::filesystem::file_size(fileName, error) == 0)
-        std::filesystem::remove(fileName, error);
+    if (openedFile && !FileName.empty() && std::filesystem::is_regular_file(FileName, error) &&
+        std::filesystem::file_size(FileName, error) == 0)
+        std::filesystem::remove(FileName, error);
 }
 
 TCustomFFmpeg::TCustomFFmpeg() {
