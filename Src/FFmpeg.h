@@ -54,11 +54,11 @@ struct TInputFile {
 
 // One output stream as created by AddOutputFile or "newvideo"/"newaudio"/"newsubtitle".
 struct TOutputStream {
-    AVStream* Stream = nullptr;   // owned by the output's context
-    CodecContextPtr Codec;        // codec id and parameters; opened by Transcode
-    bool StreamCopy = false;      // copy packets instead of encoding
+    AVStream* Stream = nullptr;       // owned by the output's context
+    CodecContextPtr Codec;            // codec id and parameters; opened by Transcode
+    bool StreamCopy = false;          // copy packets instead of encoding
     const AVCodec* Encoder = nullptr; // the encoder chosen by name, or null (chosen by id)
-    DictionaryPtr EncoderOptions; // options that only the encoder knows, applied when it is opened
+    DictionaryPtr EncoderOptions;     // options that only the encoder knows, applied when it is opened
 };
 
 // One output: the library's context and its streams. Closing it closes the byte stream, frees the
@@ -161,15 +161,31 @@ protected:
     // The options recorded for `encoder` that only it knows (its private options, with 0.6-era
     // names translated), for opening it.
     DictionaryPtr EncoderPrivateOptions(const AVCodec* encoder);
+    // The same for options that only an output format's muxer knows ("muxrate").
+    DictionaryPtr MuxerPrivateOptions(const AVOutputFormat* muxer);
 
-    // Codec lookup by name: true with `id` (AV_CODEC_ID_NONE for an empty name), else false with
-    // LastError. `strictness` is the codec context's strict_std_compliance.
-    bool FindCodec(const std::string& name, AVMediaType type, AVCodecID& id, int strictness, bool encoder);
+    // Codec lookup by name: true with `id` (AV_CODEC_ID_NONE for an empty name) and the codec in
+    // `found`, else false with LastError. Encoder names that no longer exist go through the alias
+    // table. `strictness` is the codec context's strict_std_compliance.
+    bool FindCodec(const std::string& name, AVMediaType type, AVCodecID& id, int strictness, bool encoder,
+                   const AVCodec** found = nullptr);
+
+    // AddInputFile's steps (FFmpegInput.cpp).
+    bool OpenInput(const std::string& fileName, InputContextPtr& context);
+    bool ForceInputDecoders(AVFormatContext* context);
+    // Copies one stream's parameters into the option state; returns its InputDecoders entry.
+    const AVCodec* ReadInputStream(AVStream* stream, AVCodecContext* codec);
 
     // Stream constructors ("newvideo", "newaudio", "newsubtitle" add to the last output file).
     void NewVideoStream(TOutputFile& output);
     void NewAudioStream(TOutputFile& output);
     void NewSubtitleStream(TOutputFile& output);
+    // Gives a constructor's stream its place in `output` and consumes the kind's pending options.
+    AVStream* AddOutputStream(TOutputFile& output, TOutputStream&& stream, AVMediaType type);
+    // Two-pass statistics files, by the index of the output stream in the run (FFmpegPassLog.cpp).
+    std::string PassLogFileName(int outputStreamIndex) const;
+    CFilePtr CreatePassOneLog(int outputStreamIndex) const;
+    void LoadPassTwoLog(AVCodecContext* codec, int outputStreamIndex) const;
 
     // Safe point for the worker: waits while paused; true when a stop was requested.
     bool CheckStopAndPause();
@@ -204,8 +220,16 @@ protected:
         std::array<CodecContextPtr, 5> CodecContexts; // video, audio, data, subtitle, attachment
         FormatContextPtr FormatContext;
         SwsContextPtr ScalerContext;
+        // Options that only the chosen encoder of a kind knows, applied when that encoder is opened.
+        struct TPrivateOption {
+            std::string Name;
+            std::string Value;
+            AVMediaType Kind = AVMEDIA_TYPE_UNKNOWN;
+        };
+        std::vector<TPrivateOption> PrivateOptions;
     };
     std::unique_ptr<TGenericOptions> Generic;
+    friend struct TOptionHandlers; // SetOption's handlers (FFmpegOptions.cpp)
 
     FilterGraphPtr FilterGraph;
     FrameHookList VideoHooks;

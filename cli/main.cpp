@@ -2,6 +2,7 @@
 #include "FFmpegLoader.h"
 #include "FFmpegLogger.h"
 #include "MainThread.h"
+#include "RunCommand.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -32,6 +33,13 @@ int main(int argc, char** argv) {
     app.add_option("--loglevel", logLevel,
                    "Log level: quiet, panic, fatal, error, warning, info, verbose, debug or a number")
         ->capture_default_str();
+
+    CLI::App* run = app.add_subcommand(
+        "run", "Configure the engine with its command line: -NAME VALUE options, -i FILE inputs and output "
+               "file names, in order (e.g. run -i in.mp4 -vcodec libx264 out.mkv)");
+    bool join = false;
+    run->add_flag("--join", join, "The output joins all inputs into one file");
+    run->prefix_command();
     CLI11_PARSE(app, argc, argv);
 
     RouteLogToStderr();
@@ -45,7 +53,16 @@ int main(int argc, char** argv) {
         std::cerr << "Invalid log level: " << e.what() << "\n";
         return 1;
     }
-    if (app.get_subcommands().empty())
-        std::cout << app.help();
+    if (run->parsed()) {
+        std::vector<std::string> engineArgs;
+        for (const std::string& arg : run->remaining()) {
+            if (arg == "--join")
+                join = true;
+            else
+                engineArgs.push_back(arg);
+        }
+        return tarnel::cli::RunEngine(engineArgs, join);
+    }
+    std::cout << app.help();
     return 0;
 }

@@ -16,4 +16,13 @@ echo
 echo "-- $cli --help"
 "$cli" --help
 echo
-echo "Done: made sample media files and showed what tarnel-cli offers so far."
+sample="$sample_dir/h264_aac.mp4"
+echo "-- $cli run -i $sample -vcodec libx264 -vpre fast -acodec aac $sample_dir/demo.mkv"
+"$cli" run -i "$sample" -vcodec libx264 -vpre fast -acodec aac "$sample_dir/demo.mkv"
+echo
+echo "-- $cli run -i $sample -qscale 0 $sample_dir/bad.mkv   (a bad option: the engine's message, status 1)"
+"$cli" run -i "$sample" -qscale 0 "$sample_dir/bad.mkv" 2>&1 | tail -n 1 || true
+echo
+echo "Done: made sample media, showed tarnel-cli's help, configured a conversion (the input's format"
+echo "dump above) and showed how a bad option is reported. Converting itself comes with the engine's"
+echo "transcode loop."
