@@ -9,6 +9,7 @@
 #include "FrameHook.h"
 #include "LibHandles.h"
 #include "ManualResetEvent.h"
+#include "TranscodeTables.h"
 
 #include <array>
 #include <atomic>
@@ -77,6 +78,9 @@ struct TOutputFile {
 
 // Held by SetPreviewFlags and for the whole of each preview delivery, across all engines.
 std::mutex& PreviewLock();
+
+// Scales decoded samples by volume / 256 (256 leaves them unchanged), clamping integer samples.
+void ApplyVolume(AVFrame* frame, int volume);
 
 class TCustomFFmpeg {
 public:
@@ -187,6 +191,86 @@ protected:
     CFilePtr CreatePassOneLog(int outputStreamIndex) const;
     void LoadPassTwoLog(AVCodecContext* codec, int outputStreamIndex) const;
 
+    // The run (Transcode and its parts). The run tables live in Runs while Transcode runs.
+    std::unique_ptr<TTranscodeRun> Runs;
+
+    // Set-up (TranscodeSetup.cpp).
+    void SetUpTranscode(TTranscodeRun& run);
+    void BuildInputTables(TTranscodeRun& run);
+    void BuildOutputTables(TTranscodeRun& run);
+    void SetUpStreamCopy(TOutputStreamState& ost, TInputStream& ist);
+    void SetUpEncoding(TTranscodeRun& run, TOutputStreamState& ost, TInputStream& ist, int outputIndex);
+    void OpenEncoders(TTranscodeRun& run);
+    void OpenDecoders(TTranscodeRun& run);
+    void WriteHeaders(TTranscodeRun& run);
+    // Mapping (TranscodeMapping.cpp): SourceIndex and SyncInput of every output stream, and the
+    // stream-mapping report with the outputs' format dumps.
+    void MapOutputStreams(TTranscodeRun& run);
+    void ReportStreamMapping(const TTranscodeRun& run);
+    void DumpOutputFormat(int outputFileIndex);
+    // Metadata, chapters and the SDP text (TranscodeMetadata.cpp).
+    void CopyStreamProperties(TOutputStreamState& ost, const TInputStream& ist);
+    void CopyMetadataMaps(const TTranscodeRun& run);
+    void CopyChapters(const TTranscodeRun& run);
+    void LogSdpWhenAllRtp();
+    // Main loop and end of the run (TranscodeLoop.cpp).
+    void RunMainLoop(TTranscodeRun& run);
+    int ChooseInputFile(TTranscodeRun& run);
+    void ProcessInputPacket(TTranscodeRun& run, int fileIndex, AVPacket* packet);
+    void AdjustInputTimestamps(int fileIndex, const TInputStream& ist, AVPacket* packet);
+    void CorrectDiscontinuity(int fileIndex, const TInputStream& ist, AVPacket* packet);
+    void SwitchJoinSegment(TTranscodeRun& run, int fileIndex, bool& endLoop);
+    void FinishRun(TTranscodeRun& run);
+    // One input packet, or nothing to drain the decoder (OutputPacket.cpp): 0, or -1 for a decoding
+    // failure.
+    int OutputPacket(TTranscodeRun& run, TInputStream& ist, int inputIndex, const AVPacket* packet);
+    void CopyPacket(TTranscodeRun& run, TOutputStreamState& ost, TInputStream& ist, const AVPacket* packet);
+    bool StartReached(const TInputStream& ist) const;
+    int Decode(TTranscodeRun& run, TInputStream& ist, int inputIndex, const AVPacket* packet);
+    int DecodeSubtitle(TTranscodeRun& run, TInputStream& ist, int inputIndex, const AVPacket* packet);
+    int ReceiveDecoded(TTranscodeRun& run, TInputStream& ist, int inputIndex);
+    void DeliverDecoded(TTranscodeRun& run, TInputStream& ist, int inputIndex, AVFrame* frame);
+    void EmulateRate(const TInputStream& ist);
+    void DrainDecoder(TTranscodeRun& run, TInputStream& ist, int inputIndex);
+    void DrainEncoder(TTranscodeRun& run, TOutputStreamState& ost);
+    // Output paths: encoders fed with decoded data, and their packets written.
+    void DoVideoOut(TTranscodeRun& run, TOutputStreamState& ost, TInputStream& ist, AVFrame* picture);
+    void DoAudioOut(TTranscodeRun& run, TOutputStreamState& ost, TInputStream& ist, AVFrame* samples);
+    void DoSubtitleOut(TTranscodeRun& run, TOutputStreamState& ost, TInputStream& ist, AVSubtitle& subtitle,
+                       int64_t pts);
+    // Video (VideoOutput.cpp): set-up, synchronisation, cropping and scaling.
+    void SetUpVideoEncoding(TTranscodeRun& run, TOutputStreamState& ost, TInputStream& ist);
+    int GenericScalerFlags() const;
+    void CreateScaler(TOutputStreamState& ost, int width, int height, AVPixelFormat format);
+    void FollowGeometryChange(TOutputStreamState& ost, const TInputStream& ist, const AVFrame* picture);
+    int FramesForPicture(TOutputStreamState& ost);
+    AVFrame* ScalePicture(TOutputStreamState& ost, AVFrame* picture);
+    // Picture pre-processing: deinterlacing, the RGB hook, hook modules (VideoPreProcess.cpp).
+    void PreProcessPicture(TInputStream& ist, AVFrame* picture);
+    // The filter graph (VideoFilters.cpp): 0, or -1 with LastError.
+    int ConfigureVideoFilters(TTranscodeRun& run, TOutputStreamState& ost, TInputStream& ist);
+    void DeliverFilteredPictures(TTranscodeRun& run, TInputStream& ist, int inputIndex, AVFrame* picture);
+    // Preview and the per-frame statistics file (VideoPreview.cpp).
+    void Preview(const AVFrame* picture, const AVCodecContext* encoder);
+    void WriteVideoStats(TOutputStreamState& ost, int frameSize);
+    // Audio (AudioOutput.cpp).
+    void CreateResampler(TOutputStreamState& ost, const AVFrame* samples);
+    bool SynchroniseAudio(TOutputStreamState& ost, TInputStream& ist, const AVFrame* samples, int& skipInput);
+    void InsertSilence(TOutputStreamState& ost, int count);
+    const AVFrame* Resample(TOutputStreamState& ost, const AVFrame* samples, int skip, int count);
+    void EncodeWholeFrames(TTranscodeRun& run, TOutputStreamState& ost, bool flush);
+    AVFrame* EncoderFrameFor(TOutputStreamState& ost, int samples);
+    void FlushAudioFifo(TTranscodeRun& run, TOutputStreamState& ost);
+    std::vector<uint8_t> SubtitleBuffer; // encoded subtitles, allocated on first use
+
+    // Sends `frame` (null: the end) to the stream's encoder and writes every packet it gives.
+    void EncodeAndWrite(TTranscodeRun& run, TOutputStreamState& ost, AVFrame* frame);
+    // Through the stream's bitstream filters into the interleaving writer (PacketWriter.cpp).
+    void WritePacket(TOutputStreamState& ost, AVPacket* packet);
+    // Progress (TranscodeProgress.cpp); fileIndex is -1 in the final report.
+    void ReportProgress(TTranscodeRun& run, bool final, int fileIndex);
+    std::array<uint32_t, 52> QpHistogramCounts{}; // "qphist": per engine, kept across runs
+
     // Safe point for the worker: waits while paused; true when a stop was requested.
     bool CheckStopAndPause();
     void SetFinished(bool finished) { finished_ = finished; }
@@ -237,9 +321,10 @@ protected:
     BitmapConverter PreviewConverter;
     int32_t PictureCounter = 0;
 
-    // Codec contexts opened during a run; whatever is left here is closed after it.
-    std::vector<CodecContextPtr> OpenedEncoders;
-    std::vector<CodecContextPtr> OpenedDecoders;
+    // Codec contexts opened during a run (owned by the input and output files); whatever is left
+    // here after the run has its two-pass statistics input released.
+    std::vector<AVCodecContext*> OpenedEncoders;
+    std::vector<AVCodecContext*> OpenedDecoders;
 
     std::string lastError_;
     int64_t totalDuration_ = -1;

@@ -214,16 +214,10 @@ void TCustomFFmpeg::Run() {
 
 void TCustomFFmpeg::CloseOpenedCodecs() {
     std::lock_guard lock(CodecLock());
-    for (auto& encoder : OpenedEncoders) {
-        if (encoder)
-            av_freep(&encoder->stats_in);
-    }
+    for (AVCodecContext* encoder : OpenedEncoders)
+        av_freep(&encoder->stats_in);
     OpenedEncoders.clear();
     OpenedDecoders.clear();
-}
-
-void TCustomFFmpeg::Transcode() {
-    throw FFmpegException("Transcoding is not available in this build");
 }
 
 void TCustomFFmpeg::DoTerminate() {

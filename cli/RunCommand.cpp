@@ -1,14 +1,22 @@
 #include "RunCommand.h"
 
 #include "EngineArguments.h"
+#include "FFUtils.h"
 #include "FFmpeg.h"
+#include "MainThread.h"
 
+#include <csignal>
+#include <cstdio>
+#include <ctime>
 #include <iostream>
+#include <pthread.h>
 #include <stdexcept>
 
 namespace tarnel::cli {
 
 namespace {
+
+constexpr int kInterruptedStatus = 130;
 
 // The engine reports a malformed number with the runtime's bare conversion error ("stoi"); the
 // user is told which option and value it was.
@@ -43,6 +51,50 @@ bool Apply(TCustomFFmpeg& engine, const EngineArgument& argument, bool join) {
     return false;
 }
 
+// One terminal line, rewritten in place while the run goes on; the final report ends it.
+void ShowProgress(int fileIndex, int64_t outputTime, int64_t outputSize, float bitRate, float quality,
+                  int fps, int frame) {
+    std::string line = frame >= 0 ? Format("frame=%5d fps=%3d q=%4.1f ", frame, fps, quality) : std::string();
+    line += Format("size=%8.0fkB time=%s bitrate=%6.1fkbits/s", outputSize / 1024.0,
+                   TimestampText(outputTime).c_str(), bitRate);
+    std::fprintf(stderr, "\r%s%s", line.c_str(), fileIndex < 0 ? "\n" : "");
+    std::fflush(stderr);
+}
+
+// Ctrl-C and termination requests are taken by this thread (blocked everywhere else), which
+// asks the engine to stop, so the output files still get their trailers.
+int RunToTheEnd(TCustomFFmpeg& engine) {
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    engine.ProgressCallback = [](TCustomFFmpeg&, int fileIndex, int64_t, int64_t outputTime,
+                                 int64_t outputSize, float bitRate, float quality, int fps, int frame) {
+        ShowProgress(fileIndex, outputTime, outputSize, bitRate, quality, fps, frame);
+    };
+    bool interrupted = false;
+    if (TConvertThread* worker = engine.Start(true)) {
+        worker->Resume();
+        while (!engine.IsTerminated()) {
+            const timespec slice{0, 100'000'000};
+            if (sigtimedwait(&stopSignals, nullptr, &slice) > 0 && !interrupted) {
+                interrupted = true;
+                engine.Stop(false);
+            }
+            ProcessMessages();
+        }
+        engine.Stop(true);
+    }
+    pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
+    if (engine.ErrorOccurred()) {
+        std::cerr << engine.ErrorMessage() << "\n";
+        return 1;
+    }
+    return interrupted ? kInterruptedStatus : 0;
+}
+
 } // namespace
 
 int RunEngine(const std::vector<std::string>& args, bool join) {
@@ -58,9 +110,7 @@ int RunEngine(const std::vector<std::string>& args, bool join) {
             std::cerr << "At least one output file must be specified\n";
             return 1;
         }
-        std::cout << "Opened " << engine.InputFileCount() << " input file(s) and " << engine.OutputFileCount()
-                  << " output file(s). Converting is not available in this build yet.\n";
-        return 0;
+        return RunToTheEnd(engine);
     } catch (const std::exception& e) {
         std::cerr << e.what() << "\n";
         return 1;
