@@ -8,10 +8,12 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
 #include <libavutil/samplefmt.h>
 }
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace tarnel {
@@ -35,6 +37,23 @@ void ScaleFloatSamples(uint8_t* data, size_t count, int volume) {
 
 bool SameLayout(const AVChannelLayout& a, const AVChannelLayout& b) {
     return av_channel_layout_compare(&a, &b) == 0;
+}
+
+// A layout that names its channels: an unspecified one becomes the usual layout of its channel
+// count, so that the resampler can mix (5.1 down to stereo, mono up to stereo).
+AVChannelLayout KnownLayout(const AVChannelLayout& layout) {
+    AVChannelLayout known{};
+    if (layout.order == AV_CHANNEL_ORDER_UNSPEC)
+        av_channel_layout_default(&known, layout.nb_channels);
+    else if (av_channel_layout_copy(&known, &layout) < 0)
+        throw FFmpegException("Out of memory in do_audio_out");
+    return known;
+}
+
+// Appends `count` samples; the FIFO grows as needed.
+void WriteToFifo(AVAudioFifo* fifo, uint8_t* const* planes, int count) {
+    if (av_audio_fifo_write(fifo, reinterpret_cast<void**>(const_cast<uint8_t**>(planes)), count) < count)
+        throw FFmpegException("av_fifo_realloc2() failed");
 }
 
 } // namespace
@@ -78,12 +97,18 @@ void ApplyVolume(AVFrame* frame, int volume) {
 void TCustomFFmpeg::CreateResampler(TOutputStreamState& ost, const AVFrame* samples) {
     const AVCodecContext* codec = ost.Codec;
     SwrContext* resampler = nullptr;
-    // The library takes the layouts through non-const pointers but only reads them.
+    AVChannelLayout outputLayout = KnownLayout(codec->ch_layout);
+    AVChannelLayout inputLayout = KnownLayout(samples->ch_layout);
     int ret =
-        swr_alloc_set_opts2(&resampler, const_cast<AVChannelLayout*>(&codec->ch_layout), codec->sample_fmt,
-                            codec->sample_rate, const_cast<AVChannelLayout*>(&samples->ch_layout),
+        swr_alloc_set_opts2(&resampler, &outputLayout, codec->sample_fmt, codec->sample_rate, &inputLayout,
                             static_cast<AVSampleFormat>(samples->format), samples->sample_rate, 0, nullptr);
+    av_channel_layout_uninit(&outputLayout);
+    av_channel_layout_uninit(&inputLayout);
     ost.Resampler.reset(resampler);
+    // Drift compensation needs the resampling stage even when the rates are equal; switching it on
+    // later would reset the resampler in the middle of the stream.
+    if (ret >= 0 && Opt.AudioSync > 1)
+        ret = av_opt_set_int(resampler, "flags", SWR_FLAG_RESAMPLE, 0);
     if (ret >= 0)
         ret = swr_init(resampler);
     if (ret < 0)
@@ -116,8 +141,7 @@ void TCustomFFmpeg::DoAudioOut(TTranscodeRun& run, TOutputStreamState& ost, TInp
     const int inputCount = samples->nb_samples - skipInput;
     if (ost.Resampler) {
         const AVFrame* converted = Resample(ost, samples, skipInput, inputCount);
-        av_audio_fifo_write(ost.Fifo.get(), reinterpret_cast<void**>(converted->extended_data),
-                            converted->nb_samples);
+        WriteToFifo(ost.Fifo.get(), converted->extended_data, converted->nb_samples);
     } else {
         const int bytesPerSample = av_get_bytes_per_sample(codec->sample_fmt);
         const bool planar = av_sample_fmt_is_planar(codec->sample_fmt);
@@ -126,7 +150,7 @@ void TCustomFFmpeg::DoAudioOut(TTranscodeRun& run, TOutputStreamState& ost, TInp
         std::vector<uint8_t*> offsetPlanes(planeCount);
         for (int p = 0; p < planeCount; ++p)
             offsetPlanes[p] = samples->extended_data[p] + static_cast<size_t>(skipInput) * stride;
-        av_audio_fifo_write(ost.Fifo.get(), reinterpret_cast<void**>(offsetPlanes.data()), inputCount);
+        WriteToFifo(ost.Fifo.get(), offsetPlanes.data(), inputCount);
     }
     EncodeWholeFrames(run, ost, false);
 }
@@ -153,13 +177,18 @@ bool TCustomFFmpeg::SynchroniseAudio(TOutputStreamState& ost, TInputStream& ist,
             if (Opt.Verbosity > 2)
                 Logger().LogFmt(this, llVerbose, "discarding %lld audio samples",
                                 static_cast<long long>(-delta));
+            // A block that lies wholly before the output position leaves the start state alone, so
+            // the next block is still trimmed to the position.
+            if (skipInput == samples->nb_samples)
+                return false;
             ist.IsStart = false;
-            return skipInput < samples->nb_samples;
+            return true;
         }
-        InsertSilence(ost, static_cast<int>(delta));
+        const int64_t silence = static_cast<int64_t>(delta);
+        InsertSilence(ost, silence, static_cast<int64_t>(delta * samples->sample_rate / codec->sample_rate));
         ist.IsStart = false;
         if (Opt.Verbosity > 2)
-            Logger().LogFmt(this, llVerbose, "adding %d audio samples of silence", static_cast<int>(delta));
+            Logger().LogFmt(this, llVerbose, "adding %d audio samples of silence", static_cast<int>(silence));
         return true;
     }
     if (Opt.AudioSync > 1 && ost.Resampler) {
@@ -172,8 +201,20 @@ bool TCustomFFmpeg::SynchroniseAudio(TOutputStreamState& ost, TInputStream& ist,
     return true;
 }
 
-void TCustomFFmpeg::InsertSilence(TOutputStreamState& ost, int count) {
+// The silence goes in front of the block: through the resampler when there is one (its input
+// format, so it stays behind what the resampler still holds), else straight into the FIFO.
+void TCustomFFmpeg::InsertSilence(TOutputStreamState& ost, int64_t outputCount, int64_t inputCount) {
     const AVCodecContext* codec = ost.Codec;
+    const int64_t bytes =
+        outputCount * codec->ch_layout.nb_channels * std::max(av_get_bytes_per_sample(codec->sample_fmt), 1);
+    if (bytes > INT_MAX || inputCount > INT_MAX)
+        throw FFmpegException("Buffer sizes too large in do_audio_out");
+    if (ost.Resampler) {
+        if (swr_inject_silence(ost.Resampler.get(), static_cast<int>(inputCount)) < 0)
+            throw FFmpegException("Out of memory in do_audio_out");
+        return;
+    }
+    const int count = static_cast<int>(outputCount);
     FramePtr silence = MakeFrame();
     silence->format = codec->sample_fmt;
     silence->nb_samples = count;
@@ -181,7 +222,7 @@ void TCustomFFmpeg::InsertSilence(TOutputStreamState& ost, int count) {
         av_frame_get_buffer(silence.get(), 0) < 0)
         throw FFmpegException("Out of memory in do_audio_out");
     av_samples_set_silence(silence->extended_data, 0, count, codec->ch_layout.nb_channels, codec->sample_fmt);
-    av_audio_fifo_write(ost.Fifo.get(), reinterpret_cast<void**>(silence->extended_data), count);
+    WriteToFifo(ost.Fifo.get(), silence->extended_data, count);
 }
 
 const AVFrame* TCustomFFmpeg::Resample(TOutputStreamState& ost, const AVFrame* samples, int skip, int count) {
@@ -243,8 +284,10 @@ void TCustomFFmpeg::EncodeWholeFrames(TTranscodeRun& run, TOutputStreamState& os
 
 AVFrame* TCustomFFmpeg::EncoderFrameFor(TOutputStreamState& ost, int samples) {
     const AVCodecContext* codec = ost.Codec;
+    // Every sample of the frame is overwritten, so a frame the encoder still references is
+    // replaced rather than copied.
     AVFrame* frame = ost.EncoderFrame.get();
-    if (frame && frame->nb_samples == samples && av_frame_make_writable(frame) >= 0)
+    if (frame && frame->nb_samples == samples && av_frame_is_writable(frame))
         return frame;
     ost.EncoderFrame = MakeFrame();
     frame = ost.EncoderFrame.get();

@@ -344,7 +344,7 @@ TKeyValues ResolveRecipe(const TPresetRecipe& recipe) {
     TKeyValues lines = kBase;
     for (const auto& [key, value] : recipe.Changes) {
         auto found = std::find_if(lines.begin(), lines.end(),
-                                  [&](const TKeyValue& line) { return line.first == key; });
+                                  [&, &key = key](const TKeyValue& line) { return line.first == key; });
         if (found != lines.end())
             found->second = value;
         else

@@ -127,6 +127,12 @@ public:
     void SetMuxDelay(float seconds);
     void SetMuxPreload(float seconds);
     void AddMetadata(const std::string& key, const std::string& value);
+    // A generic codec or format option given as a number (GenericOption with its decimal text).
+    bool SetIntOption(const std::string& name, int64_t value) {
+        return GenericOption(name, std::to_string(value));
+    }
+    // The output's creation time, in seconds since 1970 (the "timestamp" option without parsing).
+    void SetRecordingTimestamp(int64_t seconds) { Opt.RecordingTimestamp = seconds; }
 
     // Callback slots, filled before Start; an empty slot is skipped.
     THookCallback HookCallback;
@@ -249,6 +255,7 @@ protected:
     void PreProcessPicture(TInputStream& ist, AVFrame* picture);
     // The filter graph (VideoFilters.cpp): 0, or -1 with LastError.
     int ConfigureVideoFilters(TTranscodeRun& run, TOutputStreamState& ost, TInputStream& ist);
+    // Pushes `picture` (null: the end of the input) and encodes every picture the graph gives.
     void DeliverFilteredPictures(TTranscodeRun& run, TInputStream& ist, int inputIndex, AVFrame* picture);
     // Preview and the per-frame statistics file (VideoPreview.cpp).
     void Preview(const AVFrame* picture, const AVCodecContext* encoder);
@@ -256,7 +263,7 @@ protected:
     // Audio (AudioOutput.cpp).
     void CreateResampler(TOutputStreamState& ost, const AVFrame* samples);
     bool SynchroniseAudio(TOutputStreamState& ost, TInputStream& ist, const AVFrame* samples, int& skipInput);
-    void InsertSilence(TOutputStreamState& ost, int count);
+    void InsertSilence(TOutputStreamState& ost, int64_t outputCount, int64_t inputCount);
     const AVFrame* Resample(TOutputStreamState& ost, const AVFrame* samples, int skip, int count);
     void EncodeWholeFrames(TTranscodeRun& run, TOutputStreamState& ost, bool flush);
     AVFrame* EncoderFrameFor(TOutputStreamState& ost, int samples);
@@ -320,6 +327,15 @@ protected:
     BitmapConverter HookConverter;
     BitmapConverter PreviewConverter;
     int32_t PictureCounter = 0;
+    // Video path state (VideoPreProcess.cpp, VideoFilters.cpp, VideoPreview.cpp).
+    FramePtr HookPicture;                        // copy of the decoded picture that deinterlacing reads
+    std::shared_ptr<class TPreviewer> Previewer; // the preview window (Previewer.h), made on first use
+    int64_t LastPreviewTime = INT64_MIN;         // wall clock µs
+    void RunRgbHook(AVFrame* picture, int64_t hookTimestamp);
+    int BuildVideoFilterGraph(TOutputStreamState& ost, TInputStream& ist, const AVFrame* input,
+                              int fixedWidth, int fixedHeight);
+    bool UseFilterGraph(TTranscodeRun& run, TOutputStreamState& ost, TInputStream& ist);
+    void RoundSizeForEncoder(AVCodecContext* codec);
 
     // Codec contexts opened during a run (owned by the input and output files); whatever is left
     // here after the run has its two-pass statistics input released.

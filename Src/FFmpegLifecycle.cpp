@@ -135,7 +135,12 @@ void TCustomFFmpeg::FreeAll() {
     VideoHooks.Release();
     FilterGraph.reset();
     HookConverter.Reset();
+    HookPicture.reset();
     PreviewConverter.Reset();
+    {
+        std::lock_guard lock(PreviewLock());
+        Previewer.reset();
+    }
 }
 
 void TCustomFFmpeg::Defaults() {

@@ -209,7 +209,7 @@ int32_t TCustomFFmpeg::AddOutputFile(const std::string& fileName, bool join) {
 
     context->max_delay = static_cast<int>(Opt.MuxMaxDelay * kMicroseconds);
     SetIntOptionIfKnown(context, "preload", static_cast<int64_t>(Opt.MuxPreload * kMicroseconds));
-    SetIntOptionIfKnown(context->priv_data, "loop", Opt.LoopOutput);
+    SetIntOptionIfKnown(context->oformat->priv_class ? context->priv_data : nullptr, "loop", Opt.LoopOutput);
     context->flags |= AVFMT_FLAG_NONBLOCK;
     if (Generic)
         ApplyContextOptions(context, Generic->FormatContext.get(), AV_OPT_FLAG_ENCODING_PARAM);

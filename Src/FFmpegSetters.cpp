@@ -5,6 +5,8 @@ namespace tarnel {
 
 void TCustomFFmpeg::SetPreviewFlags(uint8_t flags) {
     std::lock_guard lock(PreviewLock());
+    if (flags != previewFlags_ && !(flags & 1))
+        Previewer.reset(); // the preview window goes with its switch
     previewFlags_ = flags;
 }
 

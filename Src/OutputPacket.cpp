@@ -64,6 +64,7 @@ int TCustomFFmpeg::OutputPacket(TTranscodeRun& run, TInputStream& ist, int input
         if (!ist.DecodingNeeded) {
             ist.Pts = ist.NextPts;
             ist.NextPts += CopiedPacketDuration(ist, packet);
+            EmulateRate(ist);
         }
         if (StartReached(ist)) {
             for (TOutputStreamState& ost : run.OutputStreams) {
@@ -107,6 +108,8 @@ void TCustomFFmpeg::DrainDecoder(TTranscodeRun& run, TInputStream& ist, int inpu
     }
     if (avcodec_send_packet(ist.Codec, nullptr) >= 0)
         ReceiveDecoded(run, ist, inputIndex);
+    if (ist.InputVideoFilter)
+        DeliverFilteredPictures(run, ist, inputIndex, nullptr);
 }
 
 int TCustomFFmpeg::ReceiveDecoded(TTranscodeRun& run, TInputStream& ist, int inputIndex) {

@@ -7,9 +7,11 @@
 #include "FFmpegLogger.h"
 
 extern "C" {
+#include <libavutil/opt.h>
 #include <libavutil/time.h>
 }
 
+#include <algorithm>
 #include <climits>
 
 namespace tarnel {
@@ -85,8 +87,8 @@ void TCustomFFmpeg::SetUpTranscode(TTranscodeRun& run) {
         else
             SetUpEncoding(run, ost, ist, static_cast<int>(i));
     }
-    OpenEncoders(run);
     OpenDecoders(run);
+    OpenEncoders(run);
     for (TInputStream& ist : run.InputStreams) {
         const AVRational rate = ist.Stream->avg_frame_rate;
         ist.Pts = rate.num && rate.den && ist.Codec
@@ -222,6 +224,15 @@ void TCustomFFmpeg::SetUpEncoding(TTranscodeRun& run, TOutputStreamState& ost, T
         ost.LogFile = CreatePassOneLog(outputIndex);
     if (codec->flags & AV_CODEC_FLAG_PASS2)
         LoadPassTwoLog(codec, outputIndex);
+    // Encoders that keep their own statistics file (libx264) use the pass log name too.
+    const AVCodec* encoder = ost.Setup->Encoder ? ost.Setup->Encoder : avcodec_find_encoder(codec->codec_id);
+    if ((codec->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)) && encoder && encoder->priv_class &&
+        av_opt_find(const_cast<const AVClass**>(&encoder->priv_class), "stats", nullptr, 0,
+                    AV_OPT_SEARCH_FAKE_OBJ)) {
+        AVDictionary* options = ost.Setup->EncoderOptions.release();
+        av_dict_set(&options, "stats", PassLogFileName(outputIndex).c_str(), 0);
+        ost.Setup->EncoderOptions.reset(options);
+    }
 }
 
 void TCustomFFmpeg::OpenEncoders(TTranscodeRun& run) {
@@ -239,6 +250,17 @@ void TCustomFFmpeg::OpenEncoders(TTranscodeRun& run) {
                                codec->codec_id, ost.FileIndex, ost.StreamIndex, TypeName(codec).c_str()));
         }
         ost.SavedCodecId = codec->codec_id;
+        const AVCodecContext* source = run.InputStreams[ost.SourceIndex].Codec;
+        if (codec->codec_type == AVMEDIA_TYPE_SUBTITLE && source && source->subtitle_header &&
+            !codec->subtitle_header) {
+            codec->subtitle_header = static_cast<uint8_t*>(av_mallocz(source->subtitle_header_size + 1));
+            if (!codec->subtitle_header)
+                throw FFmpegException("Not enough memory");
+            std::copy_n(source->subtitle_header, source->subtitle_header_size, codec->subtitle_header);
+            codec->subtitle_header_size = source->subtitle_header_size;
+        }
+        if (codec->codec_type == AVMEDIA_TYPE_SUBTITLE && codec->time_base.num <= 0)
+            codec->time_base = AV_TIME_BASE_Q;
         AVDictionary* options = nullptr;
         av_dict_copy(&options, ost.Setup->EncoderOptions.get(), 0);
         DictionaryPtr optionsOwner;

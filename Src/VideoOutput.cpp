@@ -6,6 +6,7 @@
 #include "FFmpegLogger.h"
 
 extern "C" {
+#include <libavfilter/buffersink.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
@@ -22,6 +23,20 @@ int CroppedWidth(const TOutputStreamState& ost, int width) {
 }
 int CroppedHeight(const TOutputStreamState& ost, int height) {
     return height - ost.TopBand - ost.BottomBand;
+}
+
+// A new reference to the picture's cropped area (no pixels copied); null when it cannot be cropped.
+FramePtr CroppedReference(const TOutputStreamState& ost, const AVFrame* picture) {
+    FramePtr cropped = MakeFrame();
+    if (!cropped || av_frame_ref(cropped.get(), picture) < 0)
+        return nullptr;
+    cropped->crop_top = ost.TopBand;
+    cropped->crop_bottom = ost.BottomBand;
+    cropped->crop_left = ost.LeftBand;
+    cropped->crop_right = ost.RightBand;
+    if (av_frame_apply_cropping(cropped.get(), AV_FRAME_CROP_UNALIGNED) < 0)
+        return nullptr;
+    return cropped;
 }
 
 } // namespace
@@ -42,13 +57,24 @@ void TCustomFFmpeg::SetUpVideoEncoding(TTranscodeRun& run, TOutputStreamState& o
         ost.LeftBand = ost.InitialLeftBand = Opt.CropLeft;
         ost.RightBand = ost.InitialRightBand = Opt.CropRight;
     }
-    const int width = ist.Codec->width;
-    const int height = ist.Codec->height;
-    const AVPixelFormat format = ist.Codec->pix_fmt;
-    ost.VideoResample = codec->width != CroppedWidth(ost, width) ||
-                        codec->height != CroppedHeight(ost, height) || codec->pix_fmt != format;
+    int width = ist.Codec->width;
+    int height = ist.Codec->height;
+    AVPixelFormat format = ist.Codec->pix_fmt;
     ost.InitialWidth = width;
     ost.InitialHeight = height;
+    if (Opt.FiltersGiven && UseFilterGraph(run, ost, ist)) {
+        // The graph crops and scales; its pictures reach this stream as they are, or scaled when a
+        // second output of the same input has another size.
+        ost.VideoCrop = false;
+        ost.TopBand = ost.BottomBand = ost.LeftBand = ost.RightBand = 0;
+        width = av_buffersink_get_w(ist.OutputVideoFilter);
+        height = av_buffersink_get_h(ist.OutputVideoFilter);
+        format = static_cast<AVPixelFormat>(av_buffersink_get_format(ist.OutputVideoFilter));
+    } else {
+        RoundSizeForEncoder(codec);
+    }
+    ost.VideoResample = codec->width != CroppedWidth(ost, width) ||
+                        codec->height != CroppedHeight(ost, height) || codec->pix_fmt != format;
     if (ost.VideoResample) {
         CreateScaler(ost, CroppedWidth(ost, width), CroppedHeight(ost, height), format);
         codec->bits_per_raw_sample = 0;
@@ -56,12 +82,40 @@ void TCustomFFmpeg::SetUpVideoEncoding(TTranscodeRun& run, TOutputStreamState& o
     ost.ResampleWidth = CroppedWidth(ost, width);
     ost.ResampleHeight = CroppedHeight(ost, height);
     ost.ResamplePixelFormat = format;
-    if (Opt.FiltersGiven) {
-        lastError_.clear();
-        if (ConfigureVideoFilters(run, ost, ist) < 0)
-            throw FFmpegException(lastError_.empty() ? std::string("Error opening filters!")
-                                                     : "Error opening filters: " + lastError_);
+}
+
+// The filter graph for this stream: built for the first encoded video stream of the run; a second
+// output of the same input shares it; other inputs are not filtered (one graph per engine).
+bool TCustomFFmpeg::UseFilterGraph(TTranscodeRun& run, TOutputStreamState& ost, TInputStream& ist) {
+    if (ist.InputVideoFilter)
+        return true;
+    for (const TInputStream& other : run.InputStreams) {
+        if (other.InputVideoFilter) {
+            Logger().LogFmt(this, llWarning, "Video filters are not applied to input stream #%d.%d",
+                            ist.FileIndex, ist.StreamIndex);
+            return false;
+        }
     }
+    lastError_.clear();
+    if (ConfigureVideoFilters(run, ost, ist) < 0)
+        throw FFmpegException(lastError_.empty() ? std::string("Error opening filters!")
+                                                 : "Error opening filters: " + lastError_);
+    return true;
+}
+
+// Encoders of subsampled pixel formats take no odd sizes: such a size is rounded down to even.
+void TCustomFFmpeg::RoundSizeForEncoder(AVCodecContext* codec) {
+    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(codec->pix_fmt);
+    if (!descriptor)
+        return;
+    const int width = descriptor->log2_chroma_w && codec->width > 1 ? codec->width & ~1 : codec->width;
+    const int height = descriptor->log2_chroma_h && codec->height > 1 ? codec->height & ~1 : codec->height;
+    if (width == codec->width && height == codec->height)
+        return;
+    Logger().LogFmt(this, llWarning, "Output size %dx%d rounded to %dx%d for pixel format %s", codec->width,
+                    codec->height, width, height, descriptor->name);
+    codec->width = width;
+    codec->height = height;
 }
 
 // A scaler from the cropped input to the encoder's size and format, and the picture it fills.
@@ -111,7 +165,15 @@ int TCustomFFmpeg::FramesForPicture(TOutputStreamState& ost) {
     const double sync = (ost.SyncInput->Pts - Opt.StartTime) / 1000000.0 / av_q2d(codec->time_base);
     int frames = 1;
     if (Opt.VideoSync == 0) {
-        ost.SyncOpts = llround(sync);
+        // Pictures keep their own times; one whose time rounds onto the previous picture's would
+        // break the encoder's increasing timestamps and is dropped.
+        const int64_t rounded = llround(sync);
+        if (ost.FrameNumber > 0 && rounded < ost.SyncOpts) {
+            Opt.FramesDropped += 1;
+            Opt.DupDropPending = true;
+            return 0;
+        }
+        ost.SyncOpts = rounded;
         return frames;
     }
     const double delta = sync - ost.SyncOpts;
@@ -148,34 +210,45 @@ void TCustomFFmpeg::DoVideoOut(TTranscodeRun& run, TOutputStreamState& ost, TInp
     if (frames <= 0)
         return;
 
+    // Pictures from a filter graph arrive cropped; their geometry is checked all the same.
+    if (CroppedHeight(ost, picture->height) != ost.ResampleHeight ||
+        CroppedWidth(ost, picture->width) != ost.ResampleWidth || picture->format != ost.ResamplePixelFormat)
+        FollowGeometryChange(ost, ist, picture);
+    FramePtr cropped;
     AVFrame* toEncode = picture;
-    if (!ist.InputVideoFilter) {
-        if (CroppedHeight(ost, picture->height) != ost.ResampleHeight ||
-            CroppedWidth(ost, picture->width) != ost.ResampleWidth ||
-            picture->format != ost.ResamplePixelFormat)
-            FollowGeometryChange(ost, ist, picture);
-        if (ost.VideoResample)
-            toEncode = ScalePicture(ost, picture);
-        if (!toEncode)
-            return;
+    if (ost.VideoResample) {
+        toEncode = ScalePicture(ost, picture);
+    } else if (ost.VideoCrop) {
+        cropped = CroppedReference(ost, picture);
+        toEncode = cropped.get();
+        if (!toEncode) {
+            if (Opt.ExitOnError)
+                throw FFmpegException("error cropping picture");
+            Logger().Log(this, llError, "error cropping picture");
+        }
     }
+    if (!toEncode)
+        return;
+
+    const AVCodecContext* generic = Generic->CodecContexts[0].get();
+    if (generic->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME)) {
+        toEncode->top_field_first = Opt.TopFieldFirst == -1 ? picture->top_field_first : Opt.TopFieldFirst;
+    }
+    // A fixed quantizer reaches the encoder through each picture's quality.
+    toEncode->quality = Opt.SameQuality ? ist.Quality : ost.Codec->global_quality;
+    if (Opt.MeThreshold == 0)
+        toEncode->pict_type = AV_PICTURE_TYPE_NONE;
     const int64_t inputPts = picture->pts;
     for (int i = 0; i < frames; ++i) {
         if (i > 0 && CheckStopAndPause())
             break;
         toEncode->pts = ost.SyncOpts;
-        toEncode->pict_type = AV_PICTURE_TYPE_NONE;
-        if (Opt.TopFieldFirst >= 0)
-            toEncode->top_field_first = Opt.TopFieldFirst;
-        if (Opt.SameQuality)
-            toEncode->quality = ist.Quality;
         EncodeAndWrite(run, ost, toEncode);
         ost.SyncOpts += 1;
         ost.FrameNumber += 1;
     }
+    Preview(toEncode, ost.Codec);
     picture->pts = inputPts;
-    if (PreviewFlags() != 0)
-        Preview(toEncode, ost.Codec);
 }
 
 // Crops (by reference) and scales the picture into the stream's own picture; null when cropping

@@ -2,6 +2,7 @@
 #include "FFmpegLoader.h"
 #include "FFmpegLogger.h"
 #include "MainThread.h"
+#include "ProbeCommand.h"
 #include "RunCommand.h"
 
 #include <CLI/CLI.hpp>
@@ -40,6 +41,11 @@ int main(int argc, char** argv) {
     bool join = false;
     run->add_flag("--join", join, "The output joins all inputs into one file");
     run->prefix_command();
+
+    CLI::App* probe =
+        app.add_subcommand("probe", "Describe media files: container, size, duration, tags and streams");
+    std::vector<std::string> probeFiles;
+    probe->add_option("FILE", probeFiles, "Media files to describe")->required();
     CLI11_PARSE(app, argc, argv);
 
     RouteLogToStderr();
@@ -63,6 +69,8 @@ int main(int argc, char** argv) {
         }
         return tarnel::cli::RunEngine(engineArgs, join);
     }
+    if (probe->parsed())
+        return tarnel::cli::ProbeFiles(probeFiles, std::cout, std::cerr);
     std::cout << app.help();
     return 0;
 }

@@ -22,8 +22,8 @@ struct StreamFacts {
 
 struct MediaFacts {
     bool opened = false;
-    std::string format;     // the demuxer's name
-    double duration = -1;   // seconds, as the container reports it
+    std::string format;   // the demuxer's name
+    double duration = -1; // seconds, as the container reports it
     std::vector<StreamFacts> streams;
     const StreamFacts* First(const std::string& type) const;
 };

@@ -1,0 +1,104 @@
+// "tarnel-cli run" end to end: a conversion, a failing run and an interrupted one.
+#include "FFmpegLoader.h"
+#include "MediaInspect.h"
+#include "RunCommand.h"
+#include "TestSupport.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace tarnel;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+    int status;
+    std::string errors;
+};
+
+RunResult RunCli(const std::vector<std::string>& args) {
+    ::testing::internal::CaptureStderr();
+    const int status = cli::RunEngine(args, false);
+    return {status, ::testing::internal::GetCapturedStderr()};
+}
+
+// The built program: $TARNEL_CLI, else cli/tarnel-cli in the build tree this test runs from.
+fs::path CliProgram() {
+    if (const char* path = std::getenv("TARNEL_CLI"))
+        return path;
+    return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "cli" / "tarnel-cli";
+}
+
+class RunConversion : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(Loader().LoadSet(kConverterLibraries)) << Loader().LastLoadError(); }
+    test::TempDir dir_;
+};
+
+TEST_F(RunConversion, ConvertsAFixture) {
+    const std::string output = (dir_ / "out.mkv").string();
+    const RunResult result =
+        RunCli({"-i", test::Fixtures().h264AacMp4, "-vcodec", "mpeg4", "-acodec", "mp2", output});
+    ASSERT_EQ(result.status, 0) << result.errors;
+    const test::MediaFacts facts = test::InspectMedia(output);
+    ASSERT_TRUE(facts.opened);
+    ASSERT_NE(facts.First("video"), nullptr);
+    ASSERT_NE(facts.First("audio"), nullptr);
+    EXPECT_EQ(facts.First("video")->codec, "mpeg4");
+    EXPECT_EQ(facts.First("audio")->codec, "mp2");
+    EXPECT_NEAR(facts.duration, fixtures::kFixtureSeconds, 0.15);
+}
+
+TEST_F(RunConversion, AnEncoderThatRefusesItsParametersFailsTheRun) {
+    // H.263 knows only a few picture sizes, and 320x240 is not one of them.
+    const std::string output = (dir_ / "refused.avi").string();
+    const RunResult result = RunCli({"-i", test::Fixtures().videoOnly, "-vcodec", "h263", output});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(
+        result.errors.find("Error while opening encoder for output stream #0.0 (Video) - maybe incorrect "
+                           "parameters such as bit_rate, rate, width or height. Please check error log "
+                           "message to find out more detail information.\n"),
+        std::string::npos)
+        << result.errors;
+    EXPECT_FALSE(fs::exists(output));
+}
+
+TEST_F(RunConversion, CtrlCStopsWithAValidFile) {
+    const fs::path program = CliProgram();
+    ASSERT_TRUE(fs::exists(program)) << program << " is not built";
+    const std::string output = (dir_ / "interrupted.mkv").string();
+    const std::string input = test::Fixtures().h264AacMp4;
+    const std::string errors = (dir_ / "stderr.txt").string();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int log = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(log, STDERR_FILENO);
+        // Rate emulation: the 3 s input takes 3 s to convert.
+        execl(program.c_str(), program.c_str(), "--loglevel", "quiet", "run", "-re", "-i", input.c_str(),
+              "-vcodec", "copy", "-acodec", "copy", output.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    const test::MediaFacts facts = test::InspectMedia(output);
+    ASSERT_TRUE(facts.opened);
+    ASSERT_NE(facts.First("video"), nullptr);
+    EXPECT_GT(facts.First("video")->packets, 0);
+    EXPECT_LT(facts.First("video")->endTime, fixtures::kFixtureSeconds - 0.15);
+}
+
+} // namespace
