@@ -36,7 +36,7 @@ test-asan: build-asan
 	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
 
 test-tsan: build-tsan
-	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp \
 	ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) -L threads
 
 test: test-release test-asan test-tsan
