@@ -190,6 +190,9 @@ protected:
     void NewVideoStream(TOutputFile& output);
     void NewAudioStream(TOutputFile& output);
     void NewSubtitleStream(TOutputFile& output);
+    const AVCodec* SetUpEncoderContext(TOutputFile& output, TOutputStream& stream,
+                                       const std::string& codecName, AVMediaType type,
+                                       AVCodecContext* generic, int typeFlag);
     // Gives a constructor's stream its place in `output` and consumes the kind's pending options.
     AVStream* AddOutputStream(TOutputFile& output, TOutputStream&& stream, AVMediaType type);
     // Two-pass statistics files, by the index of the output stream in the run (FFmpegPassLog.cpp).

@@ -196,6 +196,29 @@ void CheckStreamRoom(const TOutputFile& output, int outputEncoderCount) {
 
 } // namespace
 
+// The encoder of a new encoded stream, chosen by name (with the lookup's messages) or guessed from
+// the output format and file name, and its codec context with the recorded options applied.
+const AVCodec* TCustomFFmpeg::SetUpEncoderContext(TOutputFile& output, TOutputStream& stream,
+                                                  const std::string& codecName, AVMediaType type,
+                                                  AVCodecContext* generic, int typeFlag) {
+    const int strictness = generic ? generic->strict_std_compliance : FF_COMPLIANCE_NORMAL;
+    AVCodecID id = AV_CODEC_ID_NONE;
+    if (!codecName.empty()) {
+        if (!FindCodec(codecName, type, id, strictness, true, &stream.Encoder))
+            throw FFmpegException(lastError_);
+    } else {
+        id = av_guess_codec(output.Context->oformat, nullptr, output.Context->url, nullptr, type);
+    }
+    const AVCodec* encoder = stream.Encoder ? stream.Encoder : avcodec_find_encoder(id);
+    stream.Codec = NewCodecContext(encoder, type, Opt.ThreadCount);
+    stream.Codec->codec_id = id;
+    if (generic)
+        ApplyContextOptions(stream.Codec.get(), generic, typeFlag | AV_OPT_FLAG_ENCODING_PARAM);
+    if (encoder)
+        stream.EncoderOptions = EncoderPrivateOptions(encoder);
+    return encoder;
+}
+
 void TCustomFFmpeg::NewVideoStream(TOutputFile& output) {
     CheckStreamRoom(output, OutputEncoderCount);
     AVCodecContext* generic = Generic ? Generic->CodecContexts[kVideoIndex].get() : nullptr;
@@ -211,23 +234,9 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile& output) {
         stream.Codec = NewCodecContext(nullptr, AVMEDIA_TYPE_VIDEO, Opt.ThreadCount);
         stream.Codec->sample_aspect_ratio = aspect;
     } else {
-        const int strictness = generic ? generic->strict_std_compliance : FF_COMPLIANCE_NORMAL;
-        AVCodecID id = AV_CODEC_ID_NONE;
-        if (!Opt.VideoCodecName.empty()) {
-            if (!FindCodec(Opt.VideoCodecName, AVMEDIA_TYPE_VIDEO, id, strictness, true, &stream.Encoder))
-                throw FFmpegException(lastError_);
-        } else {
-            id = av_guess_codec(output.Context->oformat, nullptr, output.Context->url, nullptr,
-                                AVMEDIA_TYPE_VIDEO);
-        }
-        const AVCodec* encoder = stream.Encoder ? stream.Encoder : avcodec_find_encoder(id);
-        stream.Codec = NewCodecContext(encoder, AVMEDIA_TYPE_VIDEO, Opt.ThreadCount);
+        const AVCodec* encoder = SetUpEncoderContext(output, stream, Opt.VideoCodecName, AVMEDIA_TYPE_VIDEO,
+                                                     generic, AV_OPT_FLAG_VIDEO_PARAM);
         AVCodecContext* codec = stream.Codec.get();
-        codec->codec_id = id;
-        if (generic)
-            ApplyContextOptions(codec, generic, AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        if (encoder)
-            stream.EncoderOptions = EncoderPrivateOptions(encoder);
 
         AVRational rate =
             Opt.FrameRate.num != 0 && Opt.FrameRate.den != 0 ? Opt.FrameRate : AVRational{25, 1};
@@ -281,23 +290,9 @@ void TCustomFFmpeg::NewAudioStream(TOutputFile& output) {
         SetChannels(stream.Codec.get(), Opt.AudioChannels, 0);
         stream.Codec->sample_rate = Opt.AudioSampleRate;
     } else {
-        const int strictness = generic ? generic->strict_std_compliance : FF_COMPLIANCE_NORMAL;
-        AVCodecID id = AV_CODEC_ID_NONE;
-        if (!Opt.AudioCodecName.empty()) {
-            if (!FindCodec(Opt.AudioCodecName, AVMEDIA_TYPE_AUDIO, id, strictness, true, &stream.Encoder))
-                throw FFmpegException(lastError_);
-        } else {
-            id = av_guess_codec(output.Context->oformat, nullptr, output.Context->url, nullptr,
-                                AVMEDIA_TYPE_AUDIO);
-        }
-        const AVCodec* encoder = stream.Encoder ? stream.Encoder : avcodec_find_encoder(id);
-        stream.Codec = NewCodecContext(encoder, AVMEDIA_TYPE_AUDIO, Opt.ThreadCount);
+        const AVCodec* encoder = SetUpEncoderContext(output, stream, Opt.AudioCodecName, AVMEDIA_TYPE_AUDIO,
+                                                     generic, AV_OPT_FLAG_AUDIO_PARAM);
         AVCodecContext* codec = stream.Codec.get();
-        codec->codec_id = id;
-        if (generic)
-            ApplyContextOptions(codec, generic, AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        if (encoder)
-            stream.EncoderOptions = EncoderPrivateOptions(encoder);
         if (Opt.AudioQScale > kNoAudioQScale)
             SetFixedQuality(codec, Opt.AudioQScale);
         SetChannels(codec, Opt.AudioChannels, Opt.ChannelLayout);

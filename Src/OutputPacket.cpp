@@ -237,7 +237,9 @@ static void ReadQualityStats(TOutputStreamState& ost, const AVPacket* packet) {
     const uint8_t* stats = av_packet_get_side_data(packet, AV_PKT_DATA_QUALITY_STATS, &size);
     if (!stats || size < 5)
         return;
-    ost.Quality = static_cast<float>(AV_RL32(stats)) / FF_QP2LAMBDA;
+    const int32_t lambda = static_cast<int32_t>(AV_RL32(stats));
+    if (lambda >= 0) // encoders without a quantizer of their own report none
+        ost.Quality = static_cast<float>(lambda) / FF_QP2LAMBDA;
     ost.PictureType = stats[4];
     const int errorCount = size >= 6 ? stats[5] : 0;
     for (int i = 0; i < errorCount && i < 4 && 8 + 8 * (i + 1) <= static_cast<int>(size); ++i)

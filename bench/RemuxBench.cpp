@@ -365,6 +365,7 @@ int main(int argc, char** argv) {
     const std::filesystem::path folder = argc > 1 ? argv[1] : std::filesystem::temp_directory_path();
     const int small = argc > 2 ? std::atoi(argv[2]) : 150;
     const int large = argc > 3 ? std::atoi(argv[3]) : 450;
+    std::filesystem::create_directories(folder);
     av_log_set_level(AV_LOG_ERROR);
     for (const int megabytes : {small, large}) {
         if (!MeasureSize(folder, megabytes))

@@ -17,12 +17,18 @@ echo "-- $cli --help"
 "$cli" --help
 echo
 sample="$sample_dir/h264_aac.mp4"
-echo "-- $cli run -i $sample -vcodec libx264 -vpre fast -acodec aac $sample_dir/demo.mkv"
-"$cli" run -i "$sample" -vcodec libx264 -vpre fast -acodec aac "$sample_dir/demo.mkv"
+echo "-- $cli probe $sample"
+"$cli" probe "$sample"
+echo
+echo "-- $cli --loglevel warning run -i $sample -vcodec libx264 -vpre fast -acodec aac -s 160x120 $sample_dir/demo.mkv"
+"$cli" --loglevel warning run -i "$sample" -vcodec libx264 -vpre fast -acodec aac -s 160x120 "$sample_dir/demo.mkv"
+echo
+echo "-- $cli probe $sample_dir/demo.mkv   (the converted file)"
+"$cli" probe "$sample_dir/demo.mkv"
 echo
 echo "-- $cli run -i $sample -qscale 0 $sample_dir/bad.mkv   (a bad option: the engine's message, status 1)"
 "$cli" run -i "$sample" -qscale 0 "$sample_dir/bad.mkv" 2>&1 | tail -n 1 || true
 echo
-echo "Done: made sample media, showed tarnel-cli's help, configured a conversion (the input's format"
-echo "dump above) and showed how a bad option is reported. Converting itself comes with the engine's"
-echo "transcode loop."
+echo "Done: made sample media, showed tarnel-cli's help, probed the sample, converted it to a"
+echo "160x120 H.264 + AAC Matroska file ($sample_dir/demo.mkv) and probed the result, and showed"
+echo "how a bad option is reported. The desktop shell and the player come with later work."

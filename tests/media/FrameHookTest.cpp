@@ -2,13 +2,13 @@
 
 #include "FFmpegLogger.h"
 #include "FrameHookApi.h"
+#include "LogCapture.h"
 #include "TestSupport.h"
 
 #include <cstdlib>
 #include <dlfcn.h>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,38 +38,9 @@ int ReleaseCount(const std::string& path) {
     return count ? count() : -1;
 }
 
-struct LogRecord {
-    TLogLevel level;
-    std::string message;
-};
-
 class FrameHookTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        savedLevel_ = Logger().LogLevel();
-        savedTrigger_ = Logger().TriggerEventInMainThread();
-        Logger().SetLogLevel(llInfo);
-        Logger().SetTriggerEventInMainThread(false);
-        Logger().SetOnLog([this](const void*, uint32_t, TLogLevel level, const std::string& message) {
-            std::lock_guard lock(logMutex_);
-            log_.push_back({level, message});
-        });
-    }
-    void TearDown() override {
-        Logger().SetOnLog(nullptr);
-        Logger().SetTriggerEventInMainThread(savedTrigger_);
-        Logger().SetLogLevel(savedLevel_);
-    }
-    std::vector<LogRecord> TakeLog() {
-        std::lock_guard lock(logMutex_);
-        return std::exchange(log_, {});
-    }
-
-private:
-    TLogLevel savedLevel_ = llInfo;
-    bool savedTrigger_ = true;
-    std::mutex logMutex_;
-    std::vector<LogRecord> log_;
+    test::LogCapture log_;
 };
 
 TEST_F(FrameHookTest, AddResultsAndMessages) {
@@ -97,13 +68,13 @@ TEST_F(FrameHookTest, AddResultsAndMessages) {
         FrameHookList hooks;
         EXPECT_EQ(hooks.Add(c.args), c.result);
         EXPECT_EQ(hooks.Empty(), c.result != 0);
-        const auto log = TakeLog();
+        const auto log = log_.Take();
         if (c.log) {
             ASSERT_EQ(log.size(), 1u);
             EXPECT_EQ(log[0].level, llError);
-            EXPECT_EQ(log[0].message, *c.log);
+            EXPECT_EQ(log[0].text, *c.log);
         } else {
-            EXPECT_TRUE(log.empty()) << log.front().message;
+            EXPECT_TRUE(log.empty()) << log.front().text;
         }
     }
 }
@@ -114,11 +85,11 @@ TEST_F(FrameHookTest, MissingModuleLogsTheLoadersReason) {
     EXPECT_EQ(hooks.Add({missing}), -1);
     EXPECT_TRUE(hooks.Empty());
 
-    const auto log = TakeLog();
+    const auto log = log_.Take();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].level, llError);
-    EXPECT_NE(log[0].message.find(missing), std::string::npos) << log[0].message;
-    EXPECT_EQ(log[0].message.back(), '\n');
+    EXPECT_NE(log[0].text.find(missing), std::string::npos) << log[0].text;
+    EXPECT_EQ(log[0].text.back(), '\n');
 }
 
 TEST_F(FrameHookTest, ProcessRunsEveryHookInOrder) {

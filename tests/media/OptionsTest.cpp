@@ -3,11 +3,11 @@
 #include "FFmpegException.h"
 #include "FFmpegLoader.h"
 #include "FFmpegLogger.h"
+#include "LogCapture.h"
 #include "OptionTranslation.h"
 
 #include <functional>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <stdexcept>
 
 extern "C" {
@@ -36,29 +36,10 @@ public:
 
 class OptionsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(Loader().LoadSet(kConverterLibraries)) << Loader().LastLoadError();
-        Logger().SetLogLevel(llInfo);
-        Logger().SetTriggerEventInMainThread(false);
-        Logger().SetOnLog([this](const void*, uint32_t, TLogLevel level, const std::string& text) {
-            std::lock_guard lock(mutex_);
-            lines_.emplace_back(level, text);
-        });
-    }
-    void TearDown() override {
-        Logger().SetOnLog(nullptr);
-        Logger().SetTriggerEventInMainThread(true);
-    }
-    bool Logged(TLogLevel level, const std::string& text) {
-        std::lock_guard lock(mutex_);
-        for (const auto& [lineLevel, line] : lines_)
-            if (lineLevel == level && line.find(text) != std::string::npos)
-                return true;
-        return false;
-    }
+    void SetUp() override { ASSERT_TRUE(Loader().LoadSet(kConverterLibraries)) << Loader().LastLoadError(); }
+    bool Logged(TLogLevel level, const std::string& text) const { return log_.Logged(level, text); }
 
-    std::mutex mutex_;
-    std::vector<std::pair<TLogLevel, std::string>> lines_;
+    test::LogCapture log_;
 };
 
 using TSteps = std::vector<std::pair<std::string, std::string>>;

@@ -3,12 +3,12 @@
 #include "FFmpegException.h"
 #include "FFmpegLoader.h"
 #include "FFmpegLogger.h"
+#include "LogCapture.h"
 #include "TestSupport.h"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -527,25 +527,16 @@ TEST_F(OutputFileTest, SampleFormatChoice) {
 
 class SampleRateChoice : public OutputFileTest {
 protected:
-    void SetUp() override {
-        Logger().SetTriggerEventInMainThread(false);
-        Logger().SetOnLog([this](const void* sender, uint32_t, TLogLevel level, const std::string& text) {
-            std::lock_guard lock(mutex_);
-            if (sender == this && level == llWarning)
-                warnings_.push_back(text);
-        });
-    }
-    void TearDown() override {
-        Logger().SetOnLog(nullptr);
-        Logger().SetTriggerEventInMainThread(true);
-    }
-    std::vector<std::string> Warnings() {
-        std::lock_guard lock(mutex_);
-        return warnings_;
+    // The warnings logged with this test as their sender.
+    std::vector<std::string> Warnings() const {
+        std::vector<std::string> warnings;
+        for (const test::LogLine& line : log_.LinesFrom(this))
+            if (line.level == llWarning)
+                warnings.push_back(line.text);
+        return warnings;
     }
 
-    std::mutex mutex_;
-    std::vector<std::string> warnings_;
+    test::LogCapture log_;
 };
 
 TEST_F(SampleRateChoice, TakesTheNearestListedRate) {
@@ -565,7 +556,7 @@ TEST_F(SampleRateChoice, TakesTheNearestListedRate) {
         const AVCodec* encoder = avcodec_find_encoder_by_name(c.encoder);
         if (!encoder)
             continue;
-        warnings_.clear();
+        log_.Clear();
         EXPECT_EQ(ChooseSampleRate(encoder, c.requested, this), c.expected);
         const std::vector<std::string> expectedWarnings =
             c.expected == c.requested

@@ -3,6 +3,7 @@
 #include "FFmpegException.h"
 #include "FFmpegLoader.h"
 #include "FFmpegLogger.h"
+#include "LogCapture.h"
 #include "TestSupport.h"
 #include "UnicodeProtocol.h"
 
@@ -19,28 +20,11 @@ namespace {
 namespace fs = std::filesystem;
 using test::Fixtures;
 
-struct LogLine {
-    const void* sender;
-    TLogLevel level;
-    std::string text;
-};
-
 class ProbeTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(Loader().LoadSet(kConverterLibraries)) << Loader().LastLoadError();
-        Logger().SetLogLevel(llInfo);
-        Logger().SetTriggerEventInMainThread(false);
-        Logger().SetOnLog([this](const void* sender, uint32_t, TLogLevel level, const std::string& text) {
-            log_.push_back({sender, level, text});
-        });
-    }
-    void TearDown() override {
-        Logger().SetOnLog(nullptr);
-        Logger().SetTriggerEventInMainThread(true);
-    }
+    void SetUp() override { ASSERT_TRUE(Loader().LoadSet(kConverterLibraries)) << Loader().LastLoadError(); }
 
-    std::vector<LogLine> log_;
+    test::LogCapture log_;
 };
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -82,8 +66,9 @@ TEST_F(ProbeTest, WithoutAFileEveryQueryWarnsAndLeavesRecordsReset) {
     EXPECT_EQ(audio.Channels, -1);
     EXPECT_FALSE(probe.IsVideoStream(0));
     EXPECT_EQ(probe.LastError(), "file not loaded.");
-    ASSERT_EQ(log_.size(), 4u);
-    for (const LogLine& line : log_) {
+    const auto lines = log_.Lines();
+    ASSERT_EQ(lines.size(), 4u);
+    for (const test::LogLine& line : lines) {
         EXPECT_EQ(line.sender, &probe);
         EXPECT_EQ(line.level, llWarning);
         EXPECT_EQ(line.text, "file not loaded.");
@@ -219,7 +204,7 @@ TEST_F(ProbeTest, WrongStreamIndexesAreErrorsAndLeaveTheRecordReset) {
         {false, 99, "stream index #99 is invalid."},
     };
     for (const Case& c : cases) {
-        log_.clear();
+        log_.Clear();
         TAudioStreamInfo a;
         TVideoStreamInfo v;
         v.Width = a.Channels = 7;
@@ -228,9 +213,10 @@ TEST_F(ProbeTest, WrongStreamIndexesAreErrorsAndLeaveTheRecordReset) {
         EXPECT_FALSE(filled) << c.error;
         EXPECT_EQ(c.audioRecord ? a.Channels : v.Width, -1) << c.error;
         EXPECT_EQ(probe.LastError(), c.error);
-        ASSERT_EQ(log_.size(), 1u) << c.error;
-        EXPECT_EQ(log_[0].level, llError);
-        EXPECT_EQ(log_[0].text, c.error);
+        const auto lines = log_.Lines();
+        ASSERT_EQ(lines.size(), 1u) << c.error;
+        EXPECT_EQ(lines[0].level, llError);
+        EXPECT_EQ(lines[0].text, c.error);
     }
     for (int bad : {-1, 2}) {
         EXPECT_FALSE(probe.IsAudioStream(bad));
@@ -260,13 +246,13 @@ TEST_F(ProbeTest, FailedOpensLeaveTheProbeClosed) {
     for (const Case& c : cases) {
         TAVProbe probe;
         ASSERT_TRUE(probe.Open(Fixtures().surround51, "ac3")) << probe.LastError();
-        log_.clear();
+        log_.Clear();
         EXPECT_FALSE(probe.Open(c.file, c.format)) << c.error;
         EXPECT_EQ(probe.LastError(), c.error);
         EXPECT_EQ(Counters(probe), kClosedCounters) << c.error;
         EXPECT_EQ(probe.FileName(), "");
         EXPECT_EQ(probe.ForcedFormat(), "");
-        EXPECT_EQ(log_.size(), c.logged ? 1u : 0u) << c.error;
+        EXPECT_EQ(log_.Lines().size(), c.logged ? 1u : 0u) << c.error;
     }
 }
 

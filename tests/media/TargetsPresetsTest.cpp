@@ -4,6 +4,7 @@
 #include "FFmpegException.h"
 #include "FFmpegLoader.h"
 #include "FFmpegLogger.h"
+#include "LogCapture.h"
 #include "TestSupport.h"
 
 #include <algorithm>
@@ -12,7 +13,6 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
-#include <mutex>
 #include <set>
 #include <sstream>
 
@@ -104,32 +104,16 @@ std::map<std::string, std::string> ContentMap(const std::string& content) {
 
 class TargetsPresetsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(Loader().LoadSet(kConverterLibraries)) << Loader().LastLoadError();
-        savedLevel_ = Logger().LogLevel();
-        savedTrigger_ = Logger().TriggerEventInMainThread();
-        Logger().SetLogLevel(llVerbose);
-        Logger().SetTriggerEventInMainThread(false);
-        Logger().SetOnLog([this](const void*, uint32_t, TLogLevel level, const std::string& message) {
-            std::lock_guard lock(logMutex_);
-            log_.emplace_back(level, message);
+    void SetUp() override { ASSERT_TRUE(Loader().LoadSet(kConverterLibraries)) << Loader().LastLoadError(); }
+    // Whether a line of `level` reads exactly `message`.
+    bool Logged(TLogLevel level, const std::string& message) const {
+        return std::ranges::any_of(log_.Lines(), [&](const test::LogLine& line) {
+            return line.level == level && line.text == message;
         });
-    }
-    void TearDown() override {
-        Logger().SetOnLog(nullptr);
-        Logger().SetTriggerEventInMainThread(savedTrigger_);
-        Logger().SetLogLevel(savedLevel_);
-    }
-    bool Logged(TLogLevel level, const std::string& message) {
-        std::lock_guard lock(logMutex_);
-        return std::find(log_.begin(), log_.end(), std::make_pair(level, message)) != log_.end();
     }
 
 private:
-    TLogLevel savedLevel_ = llInfo;
-    bool savedTrigger_ = true;
-    std::mutex logMutex_;
-    std::vector<std::pair<TLogLevel, std::string>> log_;
+    test::LogCapture log_{llVerbose};
 };
 
 // ---- Built-in table ----

@@ -2,10 +2,10 @@
 #include "FFmpegException.h"
 #include "FFmpegLoader.h"
 #include "FFmpegLogger.h"
+#include "LogCapture.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -59,37 +59,18 @@ protected:
     static void SetUpTestSuite() {
         ASSERT_TRUE(Loader().LoadSet(kConverterLibraries)) << Loader().LastLoadError();
     }
-    void SetUp() override {
-        savedLevel_ = Logger().LogLevel();
-        Logger().SetLogLevel(llInfo);
-        Logger().SetTriggerEventInMainThread(false);
-        Logger().SetOnLog([this](const void*, uint32_t, TLogLevel level, const std::string& text) {
-            std::lock_guard lock(mutex_);
-            lines_.emplace_back(level, text);
-        });
-    }
-    void TearDown() override {
-        Logger().SetOnLog(nullptr);
-        Logger().SetTriggerEventInMainThread(true);
-        Logger().SetLogLevel(savedLevel_);
-    }
-    std::vector<std::pair<TLogLevel, std::string>> TakeLines() {
-        std::lock_guard lock(mutex_);
-        return std::exchange(lines_, {});
-    }
+    std::vector<test::LogLine> TakeLines() { return log_.Take(); }
     // Index of the first line containing `text`, or -1.
-    static int LineOf(const std::vector<std::pair<TLogLevel, std::string>>& lines, const std::string& text) {
+    static int LineOf(const std::vector<test::LogLine>& lines, const std::string& text) {
         for (size_t i = 0; i < lines.size(); ++i)
-            if (lines[i].second.find(text) != std::string::npos)
+            if (lines[i].text.find(text) != std::string::npos)
                 return static_cast<int>(i);
         return -1;
     }
     std::string OutPath(const std::string& name) const { return (dir_ / name).string(); }
 
     TempDir dir_;
-    TLogLevel savedLevel_ = llInfo;
-    std::mutex mutex_;
-    std::vector<std::pair<TLogLevel, std::string>> lines_;
+    test::LogCapture log_;
 };
 
 TEST_F(TranscodeMappingTest, VideoAndAudioTakeTheirOwnStreamsAndAreReported) {
@@ -112,12 +93,14 @@ TEST_F(TranscodeMappingTest, VideoAndAudioTakeTheirOwnStreamsAndAreReported) {
     const int dump = LineOf(lines, "Output #0");
     const int header = LineOf(lines, "Stream mapping:");
     ASSERT_GE(dump, 0);
-    EXPECT_NE(lines[dump].second.find("'" + outName + "'"), std::string::npos) << lines[dump].second;
+    EXPECT_NE(lines[dump].text.find("'" + outName + "'"), std::string::npos) << lines[dump].text;
     ASSERT_GT(header, dump);
     ASSERT_GE(lines.size(), static_cast<size_t>(header + 3));
-    EXPECT_EQ(lines[header].first, llVerbose);
-    EXPECT_EQ(lines[header + 1], std::make_pair(llVerbose, std::string("  Stream #0.0 -> #0.0 (Video)")));
-    EXPECT_EQ(lines[header + 2], std::make_pair(llVerbose, std::string("  Stream #0.1 -> #0.1 (Audio)")));
+    EXPECT_EQ(lines[header].level, llVerbose);
+    EXPECT_EQ(lines[header + 1].level, llVerbose);
+    EXPECT_EQ(lines[header + 1].text, "  Stream #0.0 -> #0.0 (Video)");
+    EXPECT_EQ(lines[header + 2].level, llVerbose);
+    EXPECT_EQ(lines[header + 2].text, "  Stream #0.1 -> #0.1 (Audio)");
     EXPECT_EQ(LineOf(lines, "[sync"), -1);
 }
 
@@ -187,8 +170,9 @@ TEST_F(TranscodeMappingTest, MapsChooseSourceAndSync) {
     const int video = LineOf(lines, "  Stream #0.0 -> #0.0 (Video)");
     ASSERT_GE(video, 0);
     ASSERT_GT(lines.size(), static_cast<size_t>(video + 2));
-    EXPECT_EQ(lines[video + 1], std::make_pair(llVerbose, std::string(" [sync #0.1 (Video)]")));
-    EXPECT_EQ(lines[video + 2].second, "  Stream #1.0 -> #0.1 (Audio)");
+    EXPECT_EQ(lines[video + 1].level, llVerbose);
+    EXPECT_EQ(lines[video + 1].text, " [sync #0.1 (Video)]");
+    EXPECT_EQ(lines[video + 2].text, "  Stream #1.0 -> #0.1 (Audio)");
 }
 
 TEST_F(TranscodeMappingTest, BadMapsAreRefused) {

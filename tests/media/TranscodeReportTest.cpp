@@ -3,11 +3,11 @@
 #include "FFmpegException.h"
 #include "FFmpegLoader.h"
 #include "FFmpegLogger.h"
+#include "LogCapture.h"
 #include "TestSupport.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -111,31 +111,10 @@ protected:
     static void SetUpTestSuite() {
         ASSERT_TRUE(Loader().LoadSet(kConverterLibraries)) << Loader().LastLoadError();
     }
-    void SetUp() override {
-        savedLevel_ = Logger().LogLevel();
-        savedTrigger_ = Logger().TriggerEventInMainThread();
-        Logger().SetLogLevel(llVerbose);
-        Logger().SetTriggerEventInMainThread(false);
-        Logger().SetOnLog([this](const void* sender, uint32_t, TLogLevel level, const std::string& text) {
-            std::lock_guard lock(mutex_);
-            if (sender == &engine_)
-                log_.emplace_back(level, text);
-        });
-    }
-    void TearDown() override {
-        Logger().SetOnLog(nullptr);
-        Logger().SetTriggerEventInMainThread(savedTrigger_);
-        Logger().SetLogLevel(savedLevel_);
-    }
     std::string OutPath(const std::string& name) const { return (dir_ / name).string(); }
-    std::vector<std::pair<TLogLevel, std::string>> Log() {
-        std::lock_guard lock(mutex_);
-        return log_;
-    }
-    void ClearLog() {
-        std::lock_guard lock(mutex_);
-        log_.clear();
-    }
+    // The lines the engine logged.
+    std::vector<test::LogLine> Log() const { return log_.LinesFrom(&engine_); }
+    void ClearLog() { log_.Clear(); }
     void RecordCalls() {
         engine_.ProgressCallback = [this](TCustomFFmpeg& engine, int32_t fileIndex, int64_t totalDuration,
                                           int64_t outputTime, int64_t outputSize, float bitRate,
@@ -155,10 +134,7 @@ protected:
     TempDir dir_;
     ReportEngine engine_;
     std::vector<TProgressCall> calls_;
-    std::mutex mutex_;
-    std::vector<std::pair<TLogLevel, std::string>> log_;
-    TLogLevel savedLevel_ = llInfo;
-    bool savedTrigger_ = true;
+    test::LogCapture log_{llVerbose};
 };
 
 // --- Progress report --------------------------------------------------------------------------
@@ -264,19 +240,19 @@ TEST_F(TranscodeReportTest, FinalReportLogsTheLineAndTheStatistics) {
 
     const auto log = Log();
     ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[0].first, llVerbose);
-    EXPECT_NE(log[0].second.find(Format("frame=%5d fps=%3d q=%3.1f L", 75, 0, 2.0)), std::string::npos)
-        << log[0].second;
+    EXPECT_EQ(log[0].level, llVerbose);
+    EXPECT_NE(log[0].text.find(Format("frame=%5d fps=%3d q=%3.1f L", 75, 0, 2.0)), std::string::npos)
+        << log[0].text;
     const double bitRate = size * 8 / 3.0 / 1000;
-    EXPECT_NE(log[0].second.find(
-                  Format("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", size / 1024.0, 3.0, bitRate)),
-              std::string::npos)
-        << log[0].second;
+    EXPECT_NE(
+        log[0].text.find(Format("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", size / 1024.0, 3.0, bitRate)),
+        std::string::npos)
+        << log[0].text;
     const double raw = 20480 + 4096 + 1024;
-    EXPECT_EQ(log[1],
-              std::make_pair(llVerbose, Format("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing "
-                                               "overhead %f%%\r\n",
-                                               20.0, 4.0, 1.0, (size - raw) * 100 / raw)));
+    EXPECT_EQ(log[1].level, llVerbose);
+    EXPECT_EQ(log[1].text,
+              Format("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %f%%\r\n", 20.0, 4.0,
+                     1.0, (size - raw) * 100 / raw));
 }
 
 TEST_F(TranscodeReportTest, NothingWrittenGivesFiniteFigures) {
@@ -296,8 +272,8 @@ TEST_F(TranscodeReportTest, NothingWrittenGivesFiniteFigures) {
     engine_.Report(run, true, -1);
     const auto log = Log();
     ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[0].second.find("nan"), std::string::npos) << log[0].second;
-    EXPECT_EQ(log[1].second,
+    EXPECT_EQ(log[0].text.find("nan"), std::string::npos) << log[0].text;
+    EXPECT_EQ(log[1].text,
               Format("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %f%%\r\n", 0.0, 0.0,
                      0.0, 0.0));
 }
@@ -319,8 +295,8 @@ TEST_F(TranscodeReportTest, DuplicatedAndDroppedFramesAreLoggedOncePerChange) {
     EXPECT_FALSE(engine_.Options().DupDropPending);
     const auto log = Log();
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].first, llVerbose);
-    EXPECT_NE(log[0].second.find(" dup=2 drop=1"), std::string::npos) << log[0].second;
+    EXPECT_EQ(log[0].level, llVerbose);
+    EXPECT_NE(log[0].text.find(" dup=2 drop=1"), std::string::npos) << log[0].text;
 }
 
 TEST_F(TranscodeReportTest, QuantizerHistogramAndPsnrText) {
@@ -344,7 +320,7 @@ TEST_F(TranscodeReportTest, QuantizerHistogramAndPsnrText) {
     std::string digits;
     for (int j = 0; j < 32; ++j)
         digits += Format("%X", static_cast<int>(std::lround(std::log2(histogram[j] + 1.0))));
-    const std::string last = Log().back().second;
+    const std::string last = Log().back().text;
     EXPECT_NE(last.find(Format("q=%3.1f ", 60.0) + digits + "size="), std::string::npos) << last;
 
     // PSNR of the last picture: errors at 1/100 of the full scale of each plane give 20 dB.
@@ -356,8 +332,8 @@ TEST_F(TranscodeReportTest, QuantizerHistogramAndPsnrText) {
     video.PsnrError[2] = fullScale / 400;
     engine_.State().QpHistogram = false;
     engine_.Report(run, false, 0);
-    EXPECT_NE(Log().back().second.find("PSNR=Y:20.00 U:20.00 V:20.00 *:20.00 "), std::string::npos)
-        << Log().back().second;
+    EXPECT_NE(Log().back().text.find("PSNR=Y:20.00 U:20.00 V:20.00 *:20.00 "), std::string::npos)
+        << Log().back().text;
 }
 
 // --- Metadata and chapters ------------------------------------------------------------------
@@ -428,7 +404,8 @@ TEST_F(TranscodeReportTest, MetadataMapWithABadFileIndexFails) {
         }
         const auto log = Log();
         ASSERT_FALSE(log.empty());
-        EXPECT_EQ(log.back(), std::make_pair(llError, c.expected));
+        EXPECT_EQ(log.back().level, llError);
+        EXPECT_EQ(log.back().text, c.expected);
         EXPECT_GT(log.size(), 1u); // the stream mapping comes first
     }
 }
@@ -524,10 +501,10 @@ TEST_F(TranscodeReportTest, SdpIsLoggedOnlyWhenEveryOutputIsRtp) {
     engine_.LogSdp();
     auto log = Log();
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].first, llInfo);
-    EXPECT_EQ(log[0].second.rfind("SDP:\r\nv=0", 0), 0u) << log[0].second;
-    EXPECT_NE(log[0].second.find("m=audio 5004 RTP/AVP"), std::string::npos) << log[0].second;
-    EXPECT_NE(log[0].second.back(), '\n');
+    EXPECT_EQ(log[0].level, llInfo);
+    EXPECT_EQ(log[0].text.rfind("SDP:\r\nv=0", 0), 0u) << log[0].text;
+    EXPECT_NE(log[0].text.find("m=audio 5004 RTP/AVP"), std::string::npos) << log[0].text;
+    EXPECT_NE(log[0].text.back(), '\n');
 
     engine_.Create(OutPath("out.mp3"));
     ClearLog();

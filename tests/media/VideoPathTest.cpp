@@ -5,7 +5,7 @@
 #include "FFUtils.h"
 #include "FFmpeg.h"
 #include "FFmpegLoader.h"
-#include "FFmpegLogger.h"
+#include "LogCapture.h"
 #include "MediaInspect.h"
 #include "Previewer.h"
 #include "TestSupport.h"
@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -237,30 +236,9 @@ using Options = std::vector<std::pair<std::string, std::string>>;
 
 class VideoPathTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(Loader().LoadSet(kConverterLibraries)) << Loader().LastLoadError();
-        savedLevel_ = Logger().LogLevel();
-        savedTrigger_ = Logger().TriggerEventInMainThread();
-        Logger().SetLogLevel(llInfo);
-        Logger().SetTriggerEventInMainThread(false);
-        Logger().SetOnLog([this](const void*, uint32_t, TLogLevel, const std::string& message) {
-            std::lock_guard lock(logMutex_);
-            log_.push_back(message);
-        });
-    }
-    void TearDown() override {
-        Logger().SetOnLog(nullptr);
-        Logger().SetTriggerEventInMainThread(savedTrigger_);
-        Logger().SetLogLevel(savedLevel_);
-        SetPreviewerFactory(nullptr);
-    }
-    int LogCount(const std::string& text) {
-        std::lock_guard lock(logMutex_);
-        int count = 0;
-        for (const std::string& line : log_)
-            count += line.find(text) != std::string::npos;
-        return count;
-    }
+    void SetUp() override { ASSERT_TRUE(Loader().LoadSet(kConverterLibraries)) << Loader().LastLoadError(); }
+    void TearDown() override { SetPreviewerFactory(nullptr); }
+    int LogCount(const std::string& text) const { return log_.Count(text); }
 
     // Converts `input` into `output` with the options given before the output; false on a failed run.
     static bool Convert(VideoEngine& engine, const std::string& input, const std::string& output,
@@ -276,10 +254,7 @@ protected:
     TempDir dir_;
 
 private:
-    TLogLevel savedLevel_ = llInfo;
-    bool savedTrigger_ = true;
-    std::mutex logMutex_;
-    std::vector<std::string> log_;
+    test::LogCapture log_;
 };
 
 // Input timestamps in frames of the 25 fps output (written in ms), and what the synchronisation
