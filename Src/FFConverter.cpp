@@ -144,7 +144,7 @@ TAVProbe* TCustomFFConverter::InputProbe(int taskIndex, int inputIndex) const {
     return tasks_[taskIndex]->InputProbe(inputIndex);
 }
 
-int TCustomFFConverter::AddTask(const std::string& fileName, const TInputOptions* options) {
+int TCustomFFConverter::AddTask(const std::string& fileName, TInputOptions* options) {
     RefuseWhileWorking("AddTask");
     auto task = std::make_unique<TFFmpeg>();
     try {
@@ -157,7 +157,7 @@ int TCustomFFConverter::AddTask(const std::string& fileName, const TInputOptions
         };
         if (options) {
             if (options->FileName.empty())
-                const_cast<TInputOptions*>(options)->FileName = fileName;
+                options->FileName = fileName;
             for (const auto& [name, value] : ParseExtOptions(options->ExtOptions)) {
                 if (OneOf(name, kStreamLines) || OneOf(name, kPresetLines) || OneOf(name, {"vfilters", "vf"}))
                     continue;
@@ -194,8 +194,7 @@ void TCustomFFConverter::ConnectRunCallbacks(TFFmpeg& task) {
     };
 }
 
-bool TCustomFFConverter::SetOutputFile(int taskIndex, const std::string& fileName,
-                                       const TOutputOptions* options) {
+bool TCustomFFConverter::SetOutputFile(int taskIndex, const std::string& fileName, TOutputOptions* options) {
     RefuseWhileWorking("SetOutputFile");
     TFFmpeg& task = TaskAt(taskIndex);
     if (task.OutputCount() >= kMaxFiles) {
@@ -206,7 +205,7 @@ bool TCustomFFConverter::SetOutputFile(int taskIndex, const std::string& fileNam
         std::vector<TOptionLine> pending;
         if (options) {
             if (options->FileName.empty())
-                const_cast<TOutputOptions*>(options)->FileName = fileName;
+                options->FileName = fileName;
             ApplyOutputOptions(task, *options, pending);
         }
         if (task.AddOutputFile(fileName, options && options->Join) < 0) {

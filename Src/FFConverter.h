@@ -86,8 +86,9 @@ public:
     static constexpr const char* Version = "3.3";
 
     bool LoadLibraries(const std::string& directory);
-    int AddTask(const std::string& fileName, const TInputOptions* options = nullptr);
-    bool SetOutputFile(int taskIndex, const std::string& fileName, const TOutputOptions* options = nullptr);
+    // The records are read during the call; an empty FileName in them is filled from `fileName`.
+    int AddTask(const std::string& fileName, TInputOptions* options = nullptr);
+    bool SetOutputFile(int taskIndex, const std::string& fileName, TOutputOptions* options = nullptr);
     void RemoveTask(int taskIndex);
     void ClearTasks();
     int TaskCount() const;

@@ -171,6 +171,7 @@ TEST_F(Converter, WorkingStateRefusesChangesUntilTheRunIsComplete) {
     }
     try {
         converter_.StartTask(1);
+        ADD_FAILURE() << "StartTask accepted during a run";
     } catch (const FFmpegException& e) {
         EXPECT_STREQ(e.what(), "Cannot StartTask while working.");
     }
