@@ -117,11 +117,13 @@ int CloseLibraryIO(AVIOContext** pb) {
 }
 
 int OpenInputContext(AVFormatContext** context, const std::string& fileName, const AVInputFormat* format,
-                     AVDictionary** options) {
+                     AVDictionary** options, const AVIOInterruptCB* interrupt) {
     *context = avformat_alloc_context();
     if (!*context)
         return AVERROR(ENOMEM);
     UseWideNameIO(*context);
+    if (interrupt)
+        (*context)->interrupt_callback = *interrupt;
     // avformat_open_input frees the context and nulls the pointer on failure.
     return avformat_open_input(context, ToLibraryName(fileName).c_str(), format, options);
 }

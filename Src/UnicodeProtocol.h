@@ -53,7 +53,8 @@ int CloseLibraryIO(AVIOContext** pb);
 // Opens an input format context for a file name (not yet converted) through the layer: the
 // counterpart of avformat_open_input. On failure *context is null and the library code is returned.
 // Close it with avformat_close_input (InputContextPtr owns one).
+// `interrupt`, when given, is the context's interrupt callback during and after the open.
 int OpenInputContext(AVFormatContext** context, const std::string& fileName, const AVInputFormat* format,
-                     AVDictionary** options);
+                     AVDictionary** options, const AVIOInterruptCB* interrupt = nullptr);
 
 } // namespace tarnel

@@ -1,0 +1,49 @@
+// Drives a TFFPlayer from a test: records its events (delivered directly, not through the main
+// thread) and waits for states.
+#pragma once
+
+#include "FFPlayer.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tarnel::test {
+
+class RecordingPlayer {
+public:
+    RecordingPlayer();
+    ~RecordingPlayer();
+
+    TFFPlayer player;
+
+    bool Open(const std::string& file);
+    // True once `state` was delivered at least `count` times, within `timeout`.
+    bool WaitForState(TPlayState state, std::chrono::milliseconds timeout = std::chrono::seconds(10),
+                      int count = 1);
+    // True once a position of at least `microseconds` was delivered.
+    bool WaitForPosition(int64_t microseconds, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    std::vector<TPlayState> States();
+    std::vector<int64_t> Positions();
+    int Count(TPlayState state);
+    int HookCalls();
+    void CountHookCalls();
+
+    int64_t openDuration = 0;
+    int openWidth = 0;
+    int openHeight = 0;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<TPlayState> states_;
+    std::vector<int64_t> positions_;
+    int hookCalls_ = 0;
+};
+
+// The rows of a captured picture that hold something other than black.
+std::vector<bool> NonBlackRows(const TBitmap& bitmap);
+
+} // namespace tarnel::test
