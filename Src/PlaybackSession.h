@@ -109,7 +109,16 @@ struct PlaybackSession {
 
     std::atomic<bool> EndOfInput{false};
     std::atomic<bool> ReadingInProgress{false};
+    // Set by the reader when it carries out a seek requested while paused (SeekPaused): the video
+    // thread then decodes the one picture after the seek.
     std::atomic<bool> PausedAtSeek{false};
+    std::atomic<bool> SeekPaused{false};
+    // Flush markers put into the video queue by the reader, and taken out by the video thread.
+    // Pictures decoded while they differ come from before the latest seek: they neither end the
+    // seek nor tell a waiting Seek that its picture is there.
+    std::mutex SeekMutex;
+    int VideoFlushesQueued = 0; // guarded by SeekMutex
+    int VideoFlushesSeen = 0;   // guarded by SeekMutex
     std::atomic<bool> AfterSeek{false};
     std::atomic<bool> FlushSeen{false};
     std::atomic<bool> EndReported{false};
@@ -159,9 +168,12 @@ struct PlaybackSession {
     std::atomic<int> ShowAudio{0};
 
     // Audio (the audio callback's thread writes; the play thread reads the clock and the ring).
+    // AudioMutex guards the decoding state below; the callback holds it for each block, so the
+    // hand-over from the reading thread is visible to thread checkers too.
+    std::mutex AudioMutex;
     SDL_AudioDeviceID AudioDevice = 0;
-    int AudioSampleRate = 0;
-    int AudioChannels = 0;
+    std::atomic<int> AudioSampleRate{0};
+    std::atomic<int> AudioChannels{0};
     std::vector<uint8_t> AudioBuffer; // converted 16-bit samples of the chunk being played
     std::atomic<int> AudioBufferSize{0};
     std::atomic<int> AudioBufferIndex{0};

@@ -157,11 +157,14 @@ bool OpenAudioDevice(PlaybackSession& session) {
     wanted.samples = 1024;
     wanted.callback = &AudioCallback;
     wanted.userdata = &session;
-    session.AudioSampleRate = codec->sample_rate;
-    session.AudioChannels = wanted.channels;
-    session.AudioBuffer.assign(kAudioBufferSize, 0);
-    session.AudioFrame = MakeFrame();
-    session.AudioPacket = MakePacket();
+    {
+        std::lock_guard lock(session.AudioMutex);
+        session.AudioSampleRate = codec->sample_rate;
+        session.AudioChannels = wanted.channels;
+        session.AudioBuffer.assign(kAudioBufferSize, 0);
+        session.AudioFrame = MakeFrame();
+        session.AudioPacket = MakePacket();
+    }
     if (wanted.freq <= 0)
         return false;
     SDL_AudioSpec obtained{};
@@ -173,6 +176,7 @@ void CloseAudioDevice(PlaybackSession& session) {
     if (session.AudioDevice)
         SDL_CloseAudioDevice(session.AudioDevice);
     session.AudioDevice = 0;
+    std::lock_guard lock(session.AudioMutex);
     if (session.AudioPacket)
         av_packet_unref(session.AudioPacket.get());
     session.AudioPacketPending = false;
@@ -192,6 +196,7 @@ void FillAudioBlock(PlaybackSession& session, uint8_t* stream, int length) {
     session.CallbackTime = av_gettime_relative();
     // SDL 2 hands the block over uninitialised: start from silence and mix into it.
     std::memset(stream, 0, length);
+    std::lock_guard lock(session.AudioMutex);
     while (length > 0) {
         if (session.AudioBufferIndex >= session.AudioBufferSize) {
             const int chunk = DecodeChunk(session);

@@ -79,6 +79,17 @@ void CloseDecoder(CodecContextPtr& codec) {
     codec.reset();
 }
 
+// Starts the video queue afresh with a flush marker, counted so that the video thread can tell
+// pictures from before it; a waiting Seek waits for a picture from after it.
+void PutVideoFlushMarker(PlaybackSession& session) {
+    std::lock_guard lock(session.SeekMutex);
+    ++session.VideoFlushesQueued;
+    session.FlushSeen = false;
+    session.VideoQueue.Flush();
+    session.VideoQueue.PutFlushMarker();
+    session.Player.PictureQueued().Reset();
+}
+
 bool OpenStream(PlaybackSession& session, int index) {
     AVFormatContext* input = session.Input;
     if (index < 0 || index >= static_cast<int>(input->nb_streams))
@@ -91,9 +102,12 @@ bool OpenStream(PlaybackSession& session, int index) {
     }
     const AVMediaType type = codec->codec_type;
     if (type == AVMEDIA_TYPE_AUDIO) {
-        session.AudioCodec = std::move(codec);
-        session.AudioStream = stream;
-        session.AudioStreamIndex = index;
+        {
+            std::lock_guard lock(session.AudioMutex);
+            session.AudioCodec = std::move(codec);
+            session.AudioStream = stream;
+            session.AudioStreamIndex = index;
+        }
         if (!OpenAudioDevice(session)) {
             Log(session, llError, std::string("SDL_OpenAudio() failed: ") + SDL_GetError());
             CloseDecoder(session.AudioCodec);
@@ -104,7 +118,8 @@ bool OpenStream(PlaybackSession& session, int index) {
     }
     stream->discard = AVDISCARD_DEFAULT;
     switch (type) {
-    case AVMEDIA_TYPE_AUDIO:
+    case AVMEDIA_TYPE_AUDIO: {
+        std::unique_lock lock(session.AudioMutex);
         session.AudioDuration = StreamTimeToMicroseconds(stream->duration, stream->time_base);
         session.AudioBufferSize = 0;
         session.AudioBufferIndex = 0;
@@ -112,14 +127,16 @@ bool OpenStream(PlaybackSession& session, int index) {
         session.AudioQueue.Reset();
         session.AudioQueue.PutFlushMarker();
         session.HasAudio = true;
+        lock.unlock();
         SDL_PauseAudioDevice(session.AudioDevice, 0);
         break;
+    }
     case AVMEDIA_TYPE_VIDEO:
         session.VideoCodec = std::move(codec);
         session.VideoStream = stream;
         session.VideoStreamIndex = index;
         session.VideoQueue.Reset();
-        session.VideoQueue.PutFlushMarker();
+        PutVideoFlushMarker(session);
         session.HasVideo = true;
         session.VideoThread = std::thread([&session] { RunVideoThread(session); });
         break;
@@ -290,15 +307,14 @@ void CarryOutSeek(PlaybackSession& session, bool& endOfFile) {
         }
         if (session.SubtitleStreamIndex >= 0) {
             session.SubtitleQueue.Flush();
+            // Queued subtitles from before the seek would hold back the ones after it.
+            FreeSubtitles(session);
             session.SubtitleQueue.PutFlushMarker();
         }
-        if (session.VideoStreamIndex >= 0) {
-            session.FlushSeen = false;
-            session.VideoQueue.Flush();
-            session.VideoQueue.PutFlushMarker();
-            session.Player.PictureQueued().Reset();
-        }
+        if (session.VideoStreamIndex >= 0)
+            PutVideoFlushMarker(session);
     }
+    session.PausedAtSeek = session.SeekPaused.load();
     session.ReadErrorReported = false;
     session.EndOfInput = false;
     session.SeekRequest = false;
@@ -489,7 +505,7 @@ void CloseSession(const std::shared_ptr<PlaybackSession>& session) {
 void RequestSeek(PlaybackSession& session, int64_t target, int64_t relative, int flags, bool wait) {
     if (session.SeekRequest)
         return;
-    session.PausedAtSeek = session.Paused.load();
+    session.SeekPaused = session.Paused.load();
     session.SeekTarget = target;
     session.SeekRelative = relative;
     session.SeekFlags = flags & 0x0F;

@@ -57,14 +57,18 @@ public:
                 return;
             if (got == 0)
                 continue;
-            if (session_.AfterSeek && session_.FlushSeen) {
+            if (session_.AfterSeek && session_.FlushSeen && AfterLatestFlush()) {
                 session_.AfterSeek = false;
                 session_.PausedAtSeek = false;
             }
             const double pts = timestamp * av_q2d(session_.VideoStream->time_base);
             if (!OutputPicture(pts))
                 return;
-            session_.Player.PictureQueued().Set();
+            {
+                std::lock_guard lock(session_.SeekMutex);
+                if (session_.VideoFlushesSeen == session_.VideoFlushesQueued)
+                    session_.Player.PictureQueued().Set();
+            }
             session_.EndReported = false;
             if (session_.Player.StepRequested())
                 TogglePause(session_);
@@ -72,6 +76,11 @@ public:
     }
 
 private:
+    bool AfterLatestFlush() {
+        std::lock_guard lock(session_.SeekMutex);
+        return session_.VideoFlushesSeen == session_.VideoFlushesQueued;
+    }
+
     // 1 with a picture in frame_ and its time stamp, 0 for none yet, -1 when the queue was aborted.
     int NextPicture(int64_t& timestamp) {
         for (;;) {
@@ -117,7 +126,9 @@ private:
             session_.FaultyPts += pts <= session_.LastPts;
             session_.LastPts = pts;
         }
-        if (pts != AV_NOPTS_VALUE && (session_.FaultyPts < session_.FaultyDts || dts == AV_NOPTS_VALUE))
+        // On a tie the reordered value wins: decoding time stamps run a reorder delay behind the
+        // pictures of streams with B-frames.
+        if (pts != AV_NOPTS_VALUE && (session_.FaultyPts <= session_.FaultyDts || dts == AV_NOPTS_VALUE))
             return pts;
         if (dts != AV_NOPTS_VALUE)
             return dts;
@@ -152,7 +163,9 @@ private:
         session_.FrameTimer = Now();
         session_.SkipFrames = 1;
         session_.SkipIndex = 0;
-        session_.FlushSeen = true;
+        std::lock_guard lock(session_.SeekMutex);
+        ++session_.VideoFlushesSeen;
+        session_.FlushSeen = session_.VideoFlushesSeen == session_.VideoFlushesQueued;
     }
 
     double FrameDelay() const {

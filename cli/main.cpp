@@ -2,6 +2,7 @@
 #include "FFmpegLoader.h"
 #include "FFmpegLogger.h"
 #include "MainThread.h"
+#include "PlayCommand.h"
 #include "ProbeCommand.h"
 #include "RunCommand.h"
 
@@ -46,10 +47,29 @@ int main(int argc, char** argv) {
         app.add_subcommand("probe", "Describe media files: container, size, duration, tags and streams");
     std::vector<std::string> probeFiles;
     probe->add_option("FILE", probeFiles, "Media files to describe")->required();
+
+    CLI::App* play = app.add_subcommand(
+        "play", "Play a media file in a window of its own (with SDL's dummy drivers where there is no "
+                "display) and print each event as a line: state play|pause|resume|step|end|stop, "
+                "position SECONDS. Closes after the end");
+    tarnel::cli::PlayOptions playOptions;
+    double seekSeconds = 0;
+    double untilSeconds = 0;
+    play->add_option("FILE", playOptions.file, "Media file to play")->required();
+    CLI::Option* seek =
+        play->add_option("--seek", seekSeconds, "Seek to SECONDS right after opening")->type_name("SECONDS");
+    CLI::Option* until =
+        play->add_option("--until", untilSeconds, "Close once a reported position reaches SECONDS")
+            ->type_name("SECONDS");
+    play->add_option("--snapshot", playOptions.snapshot,
+                     "Once the position reaches SECONDS, write the picture shown as a 24-bit BMP file")
+        ->type_name("SECONDS:PATH.bmp");
+    play->add_flag("--no-audio", playOptions.noAudio, "Play without sound");
+    play->add_flag("--no-video", playOptions.noVideo, "Play without pictures or subtitles");
     CLI11_PARSE(app, argc, argv);
 
     RouteLogToStderr();
-    if (!tarnel::Loader().LoadSet(tarnel::kConverterLibraries)) {
+    if (!tarnel::Loader().LoadSet(play->parsed() ? tarnel::kPlayerLibraries : tarnel::kConverterLibraries)) {
         std::cerr << tarnel::Loader().LastLoadError() << "\n";
         return 1;
     }
@@ -71,6 +91,13 @@ int main(int argc, char** argv) {
     }
     if (probe->parsed())
         return tarnel::cli::ProbeFiles(probeFiles, std::cout, std::cerr);
+    if (play->parsed()) {
+        if (seek->count() > 0)
+            playOptions.seekSeconds = seekSeconds;
+        if (until->count() > 0)
+            playOptions.untilSeconds = untilSeconds;
+        return tarnel::cli::RunPlayCommand(playOptions, std::cout, std::cerr);
+    }
     std::cout << app.help();
     return 0;
 }

@@ -24,9 +24,7 @@ RecordingPlayer::RecordingPlayer() {
     };
 }
 
-RecordingPlayer::~RecordingPlayer() {
-    player.Close(true);
-}
+RecordingPlayer::~RecordingPlayer() = default;
 
 bool RecordingPlayer::Open(const std::string& file) {
     return player.Open(file);
@@ -81,6 +79,27 @@ std::vector<bool> NonBlackRows(const TBitmap& bitmap) {
         rows[y] = std::any_of(row, row + bitmap.Width() * 3, [](uint8_t v) { return v > 24; });
     }
     return rows;
+}
+
+} // namespace tarnel::test
+
+#include "FFmpeg.h"
+
+namespace tarnel::test {
+
+std::string ConvertForPlayer(const std::string& source,
+                             const std::vector<std::pair<std::string, std::string>>& options,
+                             const std::string& output) {
+    TCustomFFmpeg engine;
+    engine.Reset();
+    if (!engine.AddInputFile(source))
+        return "input: " + engine.LastError();
+    for (const auto& [name, value] : options)
+        engine.SetOption(name, value);
+    if (engine.AddOutputFile(output) < 0)
+        return "output: " + engine.LastError();
+    engine.Start(false);
+    return engine.ErrorOccurred() ? engine.ErrorMessage() : std::string();
 }
 
 } // namespace tarnel::test

@@ -17,8 +17,6 @@ public:
     RecordingPlayer();
     ~RecordingPlayer();
 
-    TFFPlayer player;
-
     bool Open(const std::string& file);
     // True once `state` was delivered at least `count` times, within `timeout`.
     bool WaitForState(TPlayState state, std::chrono::milliseconds timeout = std::chrono::seconds(10),
@@ -41,9 +39,22 @@ private:
     std::vector<TPlayState> states_;
     std::vector<int64_t> positions_;
     int hookCalls_ = 0;
+
+public:
+    // Declared last so that it is destroyed first, while its handlers' data still exists.
+    TFFPlayer player;
 };
 
 // The rows of a captured picture that hold something other than black.
 std::vector<bool> NonBlackRows(const TBitmap& bitmap);
+
+} // namespace tarnel::test
+
+namespace tarnel::test {
+
+// Converts `source` with the engine's command-line options into `output`; the engine's error text
+// on failure, empty on success.
+std::string ConvertForPlayer(const std::string& source, const std::vector<std::pair<std::string, std::string>>& options,
+                             const std::string& output);
 
 } // namespace tarnel::test
