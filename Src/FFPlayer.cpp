@@ -1,6 +1,7 @@
 // TFFPlayer's operations on the host's thread: loading, opening and closing, pause, step, seek,
 // snapshots, and posting events into the ring.
 #include "FFPlayer.h"
+
 #include "FFUtils.h"
 #include "FFmpegLoader.h"
 #include "FFmpegLogger.h"
@@ -69,8 +70,8 @@ bool TCustomPlayer::InitSDL(uintptr_t window) {
     // The host owns the process's signals; SDL must not turn Ctrl-C into its own quit event.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     const auto fail = [&] {
-        return Fail(Format("Could not initialize SDL with ScreenHandle(%u): %s", static_cast<unsigned>(window),
-                           SDL_GetError()));
+        return Fail(Format("Could not initialize SDL with ScreenHandle(%u): %s",
+                           static_cast<unsigned>(window), SDL_GetError()));
     };
     if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_AUDIO | SDL_INIT_VIDEO) != 0)
         return fail();
@@ -164,7 +165,9 @@ void TCustomPlayer::DeliverFileOpen(const PlaybackSession& session) {
         std::lock_guard hook(hookMutex_);
         hookConverter_.Reset();
     }
-    const int64_t duration = session.ImageSequence ? 0 : session.Duration >= 0 ? session.Duration : AV_NOPTS_VALUE;
+    const int64_t duration = session.ImageSequence   ? 0
+                             : session.Duration >= 0 ? session.Duration
+                                                     : AV_NOPTS_VALUE;
     int frameWidth = -1, frameHeight = -1;
     if (session.VideoCodec && session.VideoCodec->width > 0) {
         frameWidth = session.VideoCodec->width;

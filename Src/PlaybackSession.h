@@ -50,7 +50,8 @@ constexpr int kAudioBufferSize = 288000;
 
 struct PlaybackSession {
     explicit PlaybackSession(TCustomPlayer& owner, std::string name)
-        : Player(owner), FileName(std::move(name)) {}
+        : Player(owner)
+        , FileName(std::move(name)) {}
     PlaybackSession(const PlaybackSession&) = delete;
     PlaybackSession& operator=(const PlaybackSession&) = delete;
     ~PlaybackSession();
@@ -100,8 +101,8 @@ struct PlaybackSession {
     PacketQueue VideoQueue;
     PacketQueue SubtitleQueue;
 
-    int64_t StartTime = 0;     // microseconds
-    int64_t Duration = -1;     // microseconds
+    int64_t StartTime = 0;      // microseconds
+    int64_t Duration = -1;      // microseconds
     int64_t AudioDuration = -1; // microseconds
     bool ImageSequence = false;
     bool CaptureDevice = false;
@@ -134,7 +135,7 @@ struct PlaybackSession {
     std::atomic<double> VideoDrift{0};
     std::atomic<int64_t> VideoPosition{-1};
     std::atomic<float> SkipFrames{1};
-    float SkipIndex = 0; // video thread
+    float SkipIndex = 0;                                                            // video thread
     int64_t FaultyPts = 0, FaultyDts = 0, LastPts = INT64_MIN, LastDts = INT64_MIN; // video thread
     std::atomic<bool> RefreshPending{false};
     // The size of the pictures the video thread delivers (even), 0 before the first one.
@@ -189,8 +190,8 @@ struct PlaybackSession {
 
     std::mutex SampleRingMutex;
     std::vector<int16_t> SampleRing = std::vector<int16_t>(kSampleRingSize); // guarded by SampleRingMutex
-    int SampleWriteIndex = 0;                                                 // guarded by SampleRingMutex
-    int LastWaveStart = 0;                                                    // play thread
+    int SampleWriteIndex = 0;                                                // guarded by SampleRingMutex
+    int LastWaveStart = 0;                                                   // play thread
 };
 
 // The reading side (PlayerReader.cpp).

@@ -44,10 +44,10 @@ bool PrepareConverter(PlaybackSession& session, const AVFrame* frame) {
     AVChannelLayout outLayout{};
     av_channel_layout_default(&outLayout, session.AudioChannels);
     SwrContext* converter = nullptr;
-    int result = swr_alloc_set_opts2(&converter, &outLayout, AV_SAMPLE_FMT_S16, session.AudioSampleRate,
-                                     const_cast<AVChannelLayout*>(&frame->ch_layout),
-                                     static_cast<AVSampleFormat>(frame->format),
-                                     frame->sample_rate, 0, nullptr);
+    int result =
+        swr_alloc_set_opts2(&converter, &outLayout, AV_SAMPLE_FMT_S16, session.AudioSampleRate,
+                            const_cast<AVChannelLayout*>(&frame->ch_layout),
+                            static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
     av_channel_layout_uninit(&outLayout);
     if (result >= 0)
         result = swr_init(converter);

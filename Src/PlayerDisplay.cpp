@@ -1,4 +1,5 @@
 #include "PlayerDisplay.h"
+
 #include "FFmpegLogger.h"
 
 #include <cstring>
@@ -108,7 +109,8 @@ bool PlayerDisplay::ReadPixels(TBitmap& bitmap) {
     if (SDL_GetRendererOutputSize(renderer_, &width, &height) != 0 || width <= 0 || height <= 0)
         return false;
     bitmap.SetSize(width, height);
-    return SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_BGR24, bitmap.Bits(), bitmap.RowSize()) == 0;
+    return SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_BGR24, bitmap.Bits(), bitmap.RowSize()) ==
+           0;
 }
 
 } // namespace tarnel

@@ -29,8 +29,8 @@ private:
 
     std::mutex mutex_;
     std::array<PlayerEvent, kSlots> slots_{}; // guarded by mutex_
-    int read_ = 0;                             // guarded by mutex_
-    int write_ = 0;                            // guarded by mutex_
+    int read_ = 0;                            // guarded by mutex_
+    int write_ = 0;                           // guarded by mutex_
     ManualResetEvent pending_{false};
 };
 

@@ -436,8 +436,8 @@ void WaitForReader(PlaybackSession& session) {
             return;
         }
         if ((attempt > 10 && session.ReadingInProgress) || attempt > 20) {
-            Log(session, llWarning, Format("%s: the reader does not return; closing without it",
-                                           session.FileName.c_str()));
+            Log(session, llWarning,
+                Format("%s: the reader does not return; closing without it", session.FileName.c_str()));
             session.ReadThread.detach();
             return;
         }

@@ -60,8 +60,8 @@ void DisplayPicture(PlaybackSession& session, PlayerDisplay& display) {
         if (session.ShownPicture)
             sampleAspect = session.ShownPicture->sample_aspect_ratio;
     }
-    const double aspect = DisplayAspect(session.Player.AspectRatio(), display.AreaWidth(), display.AreaHeight(),
-                                        sampleAspect, slot.Width, slot.Height);
+    const double aspect = DisplayAspect(session.Player.AspectRatio(), display.AreaWidth(),
+                                        display.AreaHeight(), sampleAspect, slot.Width, slot.Height);
     display.ShowOverlay(index, PictureRect(display.AreaWidth(), display.AreaHeight(), aspect));
 }
 

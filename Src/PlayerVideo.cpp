@@ -40,7 +40,8 @@ bool IsEndOfInputPacket(const AVPacket* packet) {
 class VideoDecoder {
 public:
     explicit VideoDecoder(PlaybackSession& session)
-        : session_(session), codec_(session.VideoCodec.get()) {}
+        : session_(session)
+        , codec_(session.VideoCodec.get()) {}
 
     bool Ready() const { return frame_ && picture_ && packet_; }
 
@@ -161,6 +162,9 @@ private:
         session_.LastFramePts = static_cast<double>(AV_NOPTS_VALUE);
         session_.LastFrameDelay = 0;
         session_.FrameTimer = Now();
+        // A picture stamped 0 takes the predicted clock; after a seek that prediction belongs to
+        // the pictures before it, so a seek back to the start would show the old time.
+        session_.VideoClockPredicted = 0;
         session_.SkipFrames = 1;
         session_.SkipIndex = 0;
         std::lock_guard lock(session_.SeekMutex);
@@ -183,7 +187,8 @@ private:
         else
             pts = session_.VideoClockPredicted;
         const double delay = FrameDelay();
-        session_.VideoClockPredicted = session_.VideoClockPredicted + delay + frame_->repeat_pict * delay * 0.5;
+        session_.VideoClockPredicted =
+            session_.VideoClockPredicted + delay + frame_->repeat_pict * delay * 0.5;
         const bool queued = QueuePicture(pts);
         av_frame_unref(frame_.get());
         return queued;
@@ -194,9 +199,8 @@ private:
         std::unique_lock lock(session_.PictureMutex);
         if (session_.PictureCount >= kPictureSlots && !session_.RefreshPending)
             session_.SkipFrames = std::max(0.95f, session_.SkipFrames * 0.95f);
-        session_.PictureCond.wait(lock, [this] {
-            return session_.PictureCount < kPictureSlots || session_.VideoQueue.Aborted();
-        });
+        session_.PictureCond.wait(
+            lock, [this] { return session_.PictureCount < kPictureSlots || session_.VideoQueue.Aborted(); });
         if (session_.VideoQueue.Aborted())
             return false;
         PictureSlot& slot = session_.Pictures[session_.PictureWrite];
@@ -221,8 +225,9 @@ private:
             target->height = height;
             return true;
         }
-        scaler_.reset(sws_getCachedContext(scaler_.release(), frame_->width, frame_->height, format, width, height,
-                                           AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
+        scaler_.reset(sws_getCachedContext(scaler_.release(), frame_->width, frame_->height, format, width,
+                                           height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr,
+                                           nullptr));
         if (!scaler_)
             return false;
         target->format = AV_PIX_FMT_YUV420P;

@@ -13,9 +13,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <iterator>
-#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 #include <system_error>
@@ -72,9 +72,10 @@ void ExpectEventLines(const std::vector<std::string>& lines) {
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines.front(), "state play");
     EXPECT_EQ(lines.back(), "state stop");
-    const std::regex eventLine(R"((state (play|pause|resume|step|stop|end))|(position -?[0-9]+\.[0-9]{3}))");
+    const auto eventLine =
+        testing::MatchesRegex(R"(state (play|pause|resume|step|stop|end)|position -?[0-9]+\.[0-9]{3})");
     for (const std::string& line : lines)
-        EXPECT_TRUE(std::regex_match(line, eventLine)) << line;
+        EXPECT_THAT(line, eventLine);
 }
 
 std::vector<uint8_t> ReadFile(const fs::path& path) {

@@ -1,6 +1,7 @@
 // What the player shows, read back from SDL's software renderer: the picture's place and size
 // under the aspect rules, and the waveform of files without video.
 #include "PlayerDisplay.h"
+
 #include "PlayerSupport.h"
 #include "TestSupport.h"
 
@@ -29,11 +30,11 @@ TEST(PlayerDisplay, PictureRectFollowsTheAspectRules) {
         DisplayRect expected;
     };
     const Case cases[] = {
-        {0, {64, 45}, 720, 576, 640, 480, {0, 60, 640, 360}},   // 16:9 picture letterboxed
-        {-1, {64, 45}, 720, 576, 640, 480, {0, 0, 640, 480}},   // stretched over the area
-        {0, {0, 1}, 320, 240, 640, 480, {0, 0, 640, 480}},      // unknown sample aspect counts as 1
+        {0, {64, 45}, 720, 576, 640, 480, {0, 60, 640, 360}},         // 16:9 picture letterboxed
+        {-1, {64, 45}, 720, 576, 640, 480, {0, 0, 640, 480}},         // stretched over the area
+        {0, {0, 1}, 320, 240, 640, 480, {0, 0, 640, 480}},            // unknown sample aspect counts as 1
         {4.0f / 3, {64, 45}, 720, 576, 800, 450, {100, 0, 600, 450}}, // forced 4:3, pillarboxed
-        {0, {1, 1}, 101, 100, 300, 300, {0, 2, 300, 296}},      // odd results lose their lowest bit
+        {0, {1, 1}, 101, 100, 300, 300, {0, 2, 300, 296}},            // odd results lose their lowest bit
     };
     for (const Case& c : cases) {
         const double aspect =
@@ -42,7 +43,8 @@ TEST(PlayerDisplay, PictureRectFollowsTheAspectRules) {
         EXPECT_EQ(rect.X, c.expected.X) << c.width << "x" << c.height << " aspect " << c.playerAspect;
         EXPECT_EQ(rect.Y, c.expected.Y) << c.width << "x" << c.height << " aspect " << c.playerAspect;
         EXPECT_EQ(rect.Width, c.expected.Width) << c.width << "x" << c.height << " aspect " << c.playerAspect;
-        EXPECT_EQ(rect.Height, c.expected.Height) << c.width << "x" << c.height << " aspect " << c.playerAspect;
+        EXPECT_EQ(rect.Height, c.expected.Height)
+            << c.width << "x" << c.height << " aspect " << c.playerAspect;
     }
 }
 
@@ -50,7 +52,8 @@ TEST(PlayerDisplay, WidePictureIsLetterboxedAndAspectMinusOneFillsTheArea) {
     TempDir dir;
     const std::string wide = (dir / "pal-wide.mp4").string();
     ASSERT_EQ(test::ConvertForPlayer(Fixtures().videoOnly,
-                                     {{"s", "720x576"}, {"aspect", "16:9"}, {"vcodec", "mpeg4"}, {"t", "2"}}, wide),
+                                     {{"s", "720x576"}, {"aspect", "16:9"}, {"vcodec", "mpeg4"}, {"t", "2"}},
+                                     wide),
               "");
     RecordingPlayer rec;
     rec.player.SetScreenWidth(640);

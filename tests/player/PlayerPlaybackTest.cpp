@@ -89,7 +89,7 @@ TEST(PlayerPlayback, StepFrameOnPausedFileShowsTheNextPictureAndStaysPaused) {
     EXPECT_EQ(rec.Count(psStep), 1);
 }
 
-TEST(PlayerPlayback, SeekWhilePausedShowsExactlyOneNewPicture) {
+TEST(PlayerPlayback, EachSeekWhilePausedShowsExactlyOneNewPicture) {
     RecordingPlayer rec;
     rec.CountHookCalls();
     ASSERT_TRUE(rec.Open(Fixtures().h264AacMp4)) << rec.player.LastError();
@@ -106,6 +106,13 @@ TEST(PlayerPlayback, SeekWhilePausedShowsExactlyOneNewPicture) {
     const TBitmap& picture = rec.player.CurrentFrame(pts);
     EXPECT_EQ(picture.Width(), 320);
     EXPECT_NEAR(pts, 2000000, 50000);
+
+    // Back to the start: the first picture carries time 0, not the clock from before the seek.
+    rec.player.Seek(0, 0, true);
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(rec.HookCalls() - hooksBefore, 2);
+    rec.player.CurrentFrame(pts);
+    EXPECT_EQ(pts, 0);
 }
 
 TEST(PlayerPlayback, CurrentFrameWithAndWithoutAFile) {

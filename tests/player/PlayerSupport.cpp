@@ -32,16 +32,14 @@ bool RecordingPlayer::Open(const std::string& file) {
 
 bool RecordingPlayer::WaitForState(TPlayState state, std::chrono::milliseconds timeout, int count) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] {
-        return std::count(states_.begin(), states_.end(), state) >= count;
-    });
+    return changed_.wait_for(lock, timeout,
+                             [&] { return std::count(states_.begin(), states_.end(), state) >= count; });
 }
 
 bool RecordingPlayer::WaitForPosition(int64_t microseconds, std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] {
-        return !positions_.empty() && positions_.back() >= microseconds;
-    });
+    return changed_.wait_for(lock, timeout,
+                             [&] { return !positions_.empty() && positions_.back() >= microseconds; });
 }
 
 std::vector<TPlayState> RecordingPlayer::States() {
