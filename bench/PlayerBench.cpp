@@ -130,6 +130,18 @@ auto Guarded(const std::string& what, Call call) {
 
 // ---- media ----
 
+// Runs the configured engine into `part` and, once it finished without error, renames it to `path`,
+// so that a run cut short never leaves a file that a later run would take as made.
+std::string WriteOutput(TCustomFFmpeg& engine, const std::string& part, const std::string& path, bool join) {
+    if (engine.AddOutputFile(part, join) < 0)
+        throw std::runtime_error(engine.LastError());
+    engine.Start(false);
+    if (engine.ErrorOccurred())
+        throw std::runtime_error(engine.ErrorMessage());
+    fs::rename(part, path);
+    return path;
+}
+
 std::string JoinClip(const fs::path& folder, const std::string& clip, int copies) {
     const std::string path = (folder / "joined.mkv").string();
     if (fs::exists(path))
@@ -142,13 +154,7 @@ std::string JoinClip(const fs::path& folder, const std::string& clip, int copies
             throw std::runtime_error(engine.LastError());
     engine.SetOption("vcodec", "copy");
     engine.SetOption("acodec", "copy");
-    if (engine.AddOutputFile(part, true) < 0)
-        throw std::runtime_error(engine.LastError());
-    engine.Start(false);
-    if (engine.ErrorOccurred())
-        throw std::runtime_error(engine.ErrorMessage());
-    fs::rename(part, path);
-    return path;
+    return WriteOutput(engine, part, path, true);
 }
 
 // `source` scaled to 1080p with libx264 veryfast + AAC, cut to `seconds`; with `gopFrames` > 0 one
@@ -175,13 +181,7 @@ std::string MakeHd(const fs::path& folder, const std::string& name, const std::s
     engine.SetOption("acodec", "aac");
     engine.SetOption("ar", "48000");
     engine.SetOption("ac", "2");
-    if (engine.AddOutputFile(part) < 0)
-        throw std::runtime_error(engine.LastError());
-    engine.Start(false);
-    if (engine.ErrorOccurred())
-        throw std::runtime_error(engine.ErrorMessage());
-    fs::rename(part, path);
-    return path;
+    return WriteOutput(engine, part, path, false);
 }
 
 struct MediaFacts {

@@ -1,5 +1,6 @@
 // The conversions the engine must make: each row converts a fixture and reads the output back for
 // its container, codecs, picture size and duration.
+#include "EngineConvert.h"
 #include "FFmpeg.h"
 #include "FFmpegLoader.h"
 #include "LibHandles.h"
@@ -21,6 +22,7 @@ extern "C" {
 namespace tarnel {
 namespace {
 
+using test::ConvertWithEngine;
 using test::Fixtures;
 using test::InspectMedia;
 using test::MediaFacts;
@@ -96,22 +98,6 @@ std::vector<Conversion> Table() {
         {"AudioAc3", Source::Surround51, {{"acodec", "ac3"}}, "out.ac3", "ac3", nullptr, 0, 0, "ac3", {"ac3"}},
     };
     // clang-format on
-}
-
-// Converts `input` into `output` with the engine; the error message, or empty on success.
-std::string Convert(const std::string& input, const Options& options, const std::string& output) {
-    TCustomFFmpeg engine;
-    engine.Reset();
-    if (!engine.AddInputFile(input))
-        return "input: " + engine.LastError();
-    for (const auto& [name, value] : options)
-        engine.SetOption(name, value);
-    if (engine.AddOutputFile(output) < 0)
-        return "output: " + engine.LastError();
-    engine.Start(false);
-    if (engine.ErrorOccurred())
-        return engine.ErrorMessage();
-    return engine.IsFinished() ? std::string() : "not finished";
 }
 
 double Length(const StreamFacts& stream) {
@@ -203,7 +189,7 @@ TEST_P(ConversionTable, OutputOpensWithExpectedStreams) {
     TempDir dir;
     const std::string input = SourcePath(row.source);
     const std::string output = (dir / row.outputName).string();
-    ASSERT_EQ(Convert(input, row.options, output), "");
+    ASSERT_EQ(ConvertWithEngine(input, row.options, output), "");
 
     const MediaFacts source = InspectMedia(input);
     const MediaFacts facts = InspectMedia(output);
@@ -242,7 +228,7 @@ TEST(ConversionTwoPass, SecondPassOutputOpens) {
                          {"b", "200000"},  {"an", "1"},           {"passlogfile", logPrefix}};
     Options first = common;
     first.push_back({"pass", "1"});
-    ASSERT_EQ(Convert(Fixtures().h264AacMp4, first, (dir / "pass1.mp4").string()), "");
+    ASSERT_EQ(ConvertWithEngine(Fixtures().h264AacMp4, first, (dir / "pass1.mp4").string()), "");
     bool statisticsWritten = false;
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
         if (entry.path().filename().string().starts_with("passlog") && entry.file_size() > 0)
@@ -252,7 +238,7 @@ TEST(ConversionTwoPass, SecondPassOutputOpens) {
     Options second = common;
     second.push_back({"pass", "2"});
     const std::string output = (dir / "pass2.mp4").string();
-    ASSERT_EQ(Convert(Fixtures().h264AacMp4, second, output), "");
+    ASSERT_EQ(ConvertWithEngine(Fixtures().h264AacMp4, second, output), "");
     const MediaFacts facts = InspectMedia(output);
     ASSERT_TRUE(facts.opened);
     const StreamFacts* video = facts.First("video");
@@ -279,7 +265,7 @@ TEST_P(SubtitleTable, CuesKeepTheirTimes) {
     const SubtitleConversion& row = GetParam();
     TempDir dir;
     const std::string output = (dir / row.outputName).string();
-    ASSERT_EQ(Convert(Fixtures().withSubtitles, row.options, output), "");
+    ASSERT_EQ(ConvertWithEngine(Fixtures().withSubtitles, row.options, output), "");
     const MediaFacts facts = InspectMedia(output);
     ASSERT_TRUE(facts.opened);
     const StreamFacts* subtitle = facts.First("subtitle");

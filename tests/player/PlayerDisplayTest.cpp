@@ -2,6 +2,7 @@
 // under the aspect rules, and the waveform of files without video.
 #include "PlayerDisplay.h"
 
+#include "EngineConvert.h"
 #include "PlayerSupport.h"
 #include "TestSupport.h"
 
@@ -51,9 +52,9 @@ TEST(PlayerDisplay, PictureRectFollowsTheAspectRules) {
 TEST(PlayerDisplay, WidePictureIsLetterboxedAndAspectMinusOneFillsTheArea) {
     TempDir dir;
     const std::string wide = (dir / "pal-wide.mp4").string();
-    ASSERT_EQ(test::ConvertForPlayer(Fixtures().videoOnly,
-                                     {{"s", "720x576"}, {"aspect", "16:9"}, {"vcodec", "mpeg4"}, {"t", "2"}},
-                                     wide),
+    ASSERT_EQ(test::ConvertWithEngine(Fixtures().videoOnly,
+                                      {{"s", "720x576"}, {"aspect", "16:9"}, {"vcodec", "mpeg4"}, {"t", "2"}},
+                                      wide),
               "");
     RecordingPlayer rec;
     rec.player.SetScreenWidth(640);

@@ -1,5 +1,6 @@
 // Playing real files with SDL's dummy drivers: states, positions, pause, step, seek, snapshots,
 // stream choice and failures.
+#include "EngineConvert.h"
 #include "PlayerSupport.h"
 #include "TestSupport.h"
 
@@ -160,8 +161,8 @@ TEST(PlayerPlayback, DisableAudioAndDisableVideoChooseTheOtherStream) {
 TEST(PlayerPlayback, FileWithoutAudioAndVideoFailsThenAGoodFileOpens) {
     TempDir dir;
     const std::string subtitlesOnly = (dir / "subtitles.mkv").string();
-    ASSERT_EQ(test::ConvertForPlayer(Fixtures().withSubtitles, {{"vn", ""}, {"an", ""}, {"scodec", "copy"}},
-                                     subtitlesOnly),
+    ASSERT_EQ(test::ConvertWithEngine(Fixtures().withSubtitles, {{"vn", ""}, {"an", ""}, {"scodec", "copy"}},
+                                      subtitlesOnly),
               "");
     const std::string garbage = (dir / "garbage.mp4").string();
     std::ofstream(garbage) << std::string(4096, 'x');

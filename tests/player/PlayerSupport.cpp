@@ -80,24 +80,3 @@ std::vector<bool> NonBlackRows(const TBitmap& bitmap) {
 }
 
 } // namespace tarnel::test
-
-#include "FFmpeg.h"
-
-namespace tarnel::test {
-
-std::string ConvertForPlayer(const std::string& source,
-                             const std::vector<std::pair<std::string, std::string>>& options,
-                             const std::string& output) {
-    TCustomFFmpeg engine;
-    engine.Reset();
-    if (!engine.AddInputFile(source))
-        return "input: " + engine.LastError();
-    for (const auto& [name, value] : options)
-        engine.SetOption(name, value);
-    if (engine.AddOutputFile(output) < 0)
-        return "output: " + engine.LastError();
-    engine.Start(false);
-    return engine.ErrorOccurred() ? engine.ErrorMessage() : std::string();
-}
-
-} // namespace tarnel::test

@@ -49,13 +49,3 @@ public:
 std::vector<bool> NonBlackRows(const TBitmap& bitmap);
 
 } // namespace tarnel::test
-
-namespace tarnel::test {
-
-// Converts `source` with the engine's command-line options into `output`; the engine's error text
-// on failure, empty on success.
-std::string ConvertForPlayer(const std::string& source,
-                             const std::vector<std::pair<std::string, std::string>>& options,
-                             const std::string& output);
-
-} // namespace tarnel::test
