@@ -34,6 +34,7 @@ struct PictureSlot {
     int Height = 0;
     bool Allocated = false; // guarded by PictureMutex; set by the play thread
     bool Fresh = false;     // a new picture not yet uploaded to the overlay; guarded by PictureMutex
+    int Generation = 0;     // flush markers taken by the video thread before it; guarded by PictureMutex
 };
 
 // One decoded bitmap subtitle, its palette already in YUVA.
@@ -153,8 +154,9 @@ struct PlaybackSession {
     int LastShown = -1;   // play thread: the slot whose picture is on screen
     // The picture on screen and its pts, kept for snapshots.
     std::mutex ShownMutex;
-    FramePtr ShownPicture; // guarded by ShownMutex
-    double ShownPts = 0;   // guarded by ShownMutex
+    FramePtr ShownPicture;   // guarded by ShownMutex
+    double ShownPts = 0;     // guarded by ShownMutex
+    int ShownGeneration = 0; // guarded by ShownMutex
 
     // Subtitle queue, guarded by SubtitleMutex.
     std::mutex SubtitleMutex;

@@ -37,6 +37,31 @@ void WaitPumping(ManualResetEvent& event) {
     }
 }
 
+// After a waiting seek, waits for the play thread to put the seek's first picture on screen, so that
+// CurrentFrame right after the seek gives that picture. The picture-queued event alone does not say
+// so: the reader also sets it when it reaches the end of the input. Bounded, because a picture may
+// never come (the seek lands after the last one) or never be shown (no display yet, or closing).
+void WaitUntilShown(PlaybackSession& session) {
+    int generation;
+    {
+        std::lock_guard lock(session.SeekMutex);
+        generation = session.VideoFlushesQueued;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    for (;;) {
+        {
+            std::lock_guard lock(session.ShownMutex);
+            if (session.ShownGeneration >= generation)
+                return;
+        }
+        if (session.EndOfInput || session.AbortRequest || std::chrono::steady_clock::now() >= deadline)
+            return;
+        if (IsMainThread())
+            ProcessMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
 int InterruptCallback(void* opaque) {
     return static_cast<PlaybackSession*>(opaque)->AbortRequest.load() ? 1 : 0;
 }
@@ -514,8 +539,10 @@ void RequestSeek(PlaybackSession& session, int64_t target, int64_t relative, int
     if (!wait)
         return;
     WaitPumping(session.Player.SeekDone());
-    if (session.HasVideo)
+    if (session.HasVideo) {
         WaitPumping(session.Player.PictureQueued());
+        WaitUntilShown(session);
+    }
 }
 
 void TogglePause(PlaybackSession& session) {

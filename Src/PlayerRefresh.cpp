@@ -28,11 +28,13 @@ int QueuedPictures(PlaybackSession& session) {
 // picture on screen.
 void UploadIfFresh(PlaybackSession& session, PlayerDisplay& display, int index) {
     PictureSlot& slot = session.Pictures[index];
+    int generation;
     {
         std::lock_guard lock(session.PictureMutex);
         if (!slot.Fresh || !slot.Picture)
             return;
         slot.Fresh = false;
+        generation = slot.Generation;
     }
     if (session.HasSubtitles && av_frame_make_writable(slot.Picture.get()) >= 0)
         BlendSubtitles(session, slot.Picture.get(), slot.Pts);
@@ -40,6 +42,7 @@ void UploadIfFresh(PlaybackSession& session, PlayerDisplay& display, int index) 
     std::lock_guard lock(session.ShownMutex);
     session.ShownPicture.reset(av_frame_clone(slot.Picture.get()));
     session.ShownPts = slot.Pts;
+    session.ShownGeneration = generation;
 }
 
 void DisplayPicture(PlaybackSession& session, PlayerDisplay& display) {

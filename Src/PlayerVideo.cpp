@@ -283,6 +283,7 @@ private:
         slot.Pts = pts;
         slot.Position = position;
         slot.Fresh = true;
+        slot.Generation = session_.VideoFlushesSeen; // written by this thread only
         session_.PictureWrite = (session_.PictureWrite + 1) % kPictureSlots;
         slot.TargetTime = TargetTime(pts);
         ++session_.PictureCount;
