@@ -107,7 +107,10 @@ TEST_F(PlayCommand, PlaysToTheEndWithOneLinePerEventInOrder) {
     const std::vector<double> positions = Positions(result.lines);
     ASSERT_GE(positions.size(), 10u);
     EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
-    EXPECT_EQ(std::adjacent_find(positions.begin(), positions.end()), positions.end()) << "repeated position";
+    // The end is reported as the exact duration even when the clock came within a millisecond of it,
+    // so only the last line may repeat the one before it at this precision.
+    EXPECT_EQ(std::adjacent_find(positions.begin(), positions.end() - 1), positions.end() - 1)
+        << "repeated position";
     EXPECT_NEAR(positions.back(), fixtures::kFixtureSeconds, 0.15);
 }
 
