@@ -122,6 +122,8 @@ struct PlaybackSession {
     int VideoFlushesQueued = 0; // guarded by SeekMutex
     int VideoFlushesSeen = 0;   // guarded by SeekMutex
     std::atomic<bool> AfterSeek{false};
+    // Whether the video thread has taken the latest flush marker (both counts equal); written
+    // under SeekMutex together with the counts.
     std::atomic<bool> FlushSeen{false};
     std::atomic<bool> EndReported{false};
     std::atomic<int> OpenState{0};

@@ -58,7 +58,7 @@ public:
                 return;
             if (got == 0)
                 continue;
-            if (session_.AfterSeek && session_.FlushSeen && AfterLatestFlush()) {
+            if (session_.AfterSeek && session_.FlushSeen) {
                 session_.AfterSeek = false;
                 session_.PausedAtSeek = false;
             }
@@ -66,8 +66,10 @@ public:
             if (!OutputPicture(pts))
                 return;
             {
+                // Under SeekMutex: a seek queued meanwhile resets the event, and this picture is
+                // not the one it waits for.
                 std::lock_guard lock(session_.SeekMutex);
-                if (session_.VideoFlushesSeen == session_.VideoFlushesQueued)
+                if (session_.FlushSeen)
                     session_.Player.PictureQueued().Set();
             }
             session_.EndReported = false;
@@ -77,11 +79,6 @@ public:
     }
 
 private:
-    bool AfterLatestFlush() {
-        std::lock_guard lock(session_.SeekMutex);
-        return session_.VideoFlushesSeen == session_.VideoFlushesQueued;
-    }
-
     // 1 with a picture in frame_ and its time stamp, 0 for none yet, -1 when the queue was aborted.
     int NextPicture(int64_t& timestamp) {
         for (;;) {

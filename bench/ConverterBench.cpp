@@ -3,6 +3,7 @@
 // and two tasks at once (StartTask(2)) against one after the other (StartTask(1)).
 //
 //   ConverterBench [folder]
+#include "BenchSupport.h"
 #include "FFConverter.h"
 #include "FFmpeg.h"
 #include "FFmpegLoader.h"
@@ -25,31 +26,13 @@ extern "C" {
 namespace {
 
 using namespace tarnel;
+using bench::Median;
 namespace fs = std::filesystem;
 
 constexpr int kRepeats = 5;
 
 double Now() {
     return av_gettime_relative() / 1e6;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-// A longer input: the 3 s fixture joined with itself by stream copy.
-std::string MakeLongInput(const fs::path& folder, const std::string& clip, int copies) {
-    const std::string path = (folder / "long.mkv").string();
-    TCustomFFmpeg engine;
-    engine.Reset();
-    for (int i = 0; i < copies; ++i)
-        engine.AddInputFile(clip);
-    engine.SetOption("vcodec", "copy");
-    engine.SetOption("acodec", "copy");
-    engine.AddOutputFile(path, true);
-    engine.Start(false);
-    return path;
 }
 
 void SetConversionOptions(TCustomFFmpeg& engine) {
@@ -129,7 +112,7 @@ int main(int argc, char** argv) {
     }
     Logger().SetLogLevel(llError);
     const fixtures::FixtureSet clips = fixtures::EnsureFixtures((folder / "fixtures").string());
-    const std::string input = MakeLongInput(folder, clips.h264AacMp4, 10);
+    const std::string input = bench::JoinClip(folder, "long.mkv", clips.h264AacMp4, 10);
 
     std::vector<double> bare, component, ratios;
     int progress = 0, previews = 0;

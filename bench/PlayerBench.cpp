@@ -5,6 +5,7 @@
 // with its dummy drivers unless SDL_VIDEODRIVER / SDL_AUDIODRIVER are already set.
 //
 //   PlayerBench [work folder]
+#include "BenchSupport.h"
 #include "FFPlayer.h"
 #include "FFmpeg.h"
 #include "FFmpegLoader.h"
@@ -37,6 +38,9 @@ extern "C" {
 namespace {
 
 using namespace tarnel;
+using bench::JoinClip;
+using bench::Median;
+using bench::WriteOutput;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
@@ -56,14 +60,7 @@ double SecondsSince(Clock::time_point start) {
 double CpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    return bench::CpuSeconds(usage);
 }
 
 // Ends the process with a message when a player call does not return in time: a hang is a result
@@ -129,33 +126,6 @@ auto Guarded(const std::string& what, Call call) {
 }
 
 // ---- media ----
-
-// Runs the configured engine into `part` and, once it finished without error, renames it to `path`,
-// so that a run cut short never leaves a file that a later run would take as made.
-std::string WriteOutput(TCustomFFmpeg& engine, const std::string& part, const std::string& path, bool join) {
-    if (engine.AddOutputFile(part, join) < 0)
-        throw std::runtime_error(engine.LastError());
-    engine.Start(false);
-    if (engine.ErrorOccurred())
-        throw std::runtime_error(engine.ErrorMessage());
-    fs::rename(part, path);
-    return path;
-}
-
-std::string JoinClip(const fs::path& folder, const std::string& clip, int copies) {
-    const std::string path = (folder / "joined.mkv").string();
-    if (fs::exists(path))
-        return path;
-    const std::string part = (folder / "joined.part.mkv").string();
-    TCustomFFmpeg engine;
-    engine.Reset();
-    for (int i = 0; i < copies; ++i)
-        if (!engine.AddInputFile(clip))
-            throw std::runtime_error(engine.LastError());
-    engine.SetOption("vcodec", "copy");
-    engine.SetOption("acodec", "copy");
-    return WriteOutput(engine, part, path, true);
-}
 
 // `source` scaled to 1080p with libx264 veryfast + AAC, cut to `seconds`; with `gopFrames` > 0 one
 // key frame every that many pictures and no extra ones at scene changes.
@@ -482,7 +452,7 @@ int main(int argc, char** argv) {
     Logger().SetLogLevel(llError);
     try {
         const fixtures::FixtureSet clips = fixtures::EnsureFixtures((folder / "fixtures").string());
-        const std::string joined = JoinClip(folder, clips.h264AacMp4, 8);
+        const std::string joined = JoinClip(folder, "joined.mkv", clips.h264AacMp4, 8);
         const std::string playFile = MakeHd(folder, "play-1080p.mp4", joined, kPlaySeconds, 0);
         const std::string seekFile =
             MakeHd(folder, "seek-1080p-gop250.mp4", joined, kSeekFileSeconds, kLongGopFrames);

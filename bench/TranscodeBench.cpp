@@ -5,6 +5,7 @@
 // bitmaps at the default interval.
 //
 // Usage: TranscodeBench [work folder] [runs per side]
+#include "BenchSupport.h"
 #include "Bitmap.h"
 #include "FFmpeg.h"
 #include "FFmpegLoader.h"
@@ -37,6 +38,7 @@ extern "C" {
 #include <vector>
 
 using namespace tarnel;
+using bench::Median;
 
 namespace {
 
@@ -385,15 +387,7 @@ Measurement Measure(const std::function<int()>& work) {
     wait4(child, &status, 0, &usage);
     if (got != static_cast<ssize_t>(sizeof result) || result[0] < 0)
         throw std::runtime_error("measurement failed");
-    const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    return {result[0], cpu, usage.ru_maxrss, static_cast<int>(result[1])};
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    return {result[0], bench::CpuSeconds(usage), usage.ru_maxrss, static_cast<int>(result[1])};
 }
 
 long MaxPeak(const std::vector<Measurement>& runs) {

@@ -78,9 +78,14 @@ void ExpectEventLines(const std::vector<std::string>& lines) {
         EXPECT_THAT(line, eventLine);
 }
 
-std::vector<uint8_t> ReadFile(const fs::path& path) {
+std::string ReadText(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::vector<uint8_t> ReadFile(const fs::path& path) {
+    const std::string bytes = ReadText(path);
+    return {bytes.begin(), bytes.end()};
 }
 
 uint32_t LittleEndian(const std::vector<uint8_t>& bytes, size_t offset, int size) {
@@ -266,11 +271,6 @@ fs::path CliProgram() {
     if (const char* path = std::getenv("TARNEL_CLI"))
         return path;
     return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "cli" / "tarnel-cli";
-}
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream file(path);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 TEST_F(PlayCommand, CtrlCClosesThePlayerAndExitsWith130) {

@@ -1,0 +1,58 @@
+// Helpers shared by the benchmarks: the median of repeated measurements, CPU time from a resource
+// usage record, and making longer inputs from the test clip with the engine.
+#pragma once
+
+#include "FFmpeg.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+namespace tarnel::bench {
+
+inline double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// User plus system time, in seconds.
+inline double CpuSeconds(const rusage& usage) {
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs the configured engine into `part` and, once it finished without error, renames it to `path`,
+// so that a run cut short never leaves a file that a later run would take as made.
+inline std::string WriteOutput(TCustomFFmpeg& engine, const std::string& part, const std::string& path,
+                               bool join) {
+    if (engine.AddOutputFile(part, join) < 0)
+        throw std::runtime_error(engine.LastError());
+    engine.Start(false);
+    if (engine.ErrorOccurred())
+        throw std::runtime_error(engine.ErrorMessage());
+    std::filesystem::rename(part, path);
+    return path;
+}
+
+// `copies` of `clip` joined by stream copy into `folder`/`name` (kept for later runs).
+inline std::string JoinClip(const std::filesystem::path& folder, const std::string& name,
+                            const std::string& clip, int copies) {
+    const std::string path = (folder / name).string();
+    if (std::filesystem::exists(path))
+        return path;
+    const std::string part = (folder / ("part-" + name)).string();
+    TCustomFFmpeg engine;
+    engine.Reset();
+    for (int i = 0; i < copies; ++i)
+        if (!engine.AddInputFile(clip))
+            throw std::runtime_error(engine.LastError());
+    engine.SetOption("vcodec", "copy");
+    engine.SetOption("acodec", "copy");
+    return WriteOutput(engine, part, path, true);
+}
+
+} // namespace tarnel::bench
