@@ -1,10 +1,10 @@
 // "tarnel-cli play": event lines, early stops, snapshots and failures.
 #include "PlayCommand.h"
 
-#include "Bitmap.h"
-#include "FFPlayer.h"
-#include "FFmpegLoader.h"
 #include "TestSupport.h"
+#include "base/Bitmap.h"
+#include "base/FFmpegLoader.h"
+#include "player/FFPlayer.h"
 
 #include <algorithm>
 #include <chrono>

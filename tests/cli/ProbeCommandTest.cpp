@@ -1,8 +1,8 @@
 #include "ProbeCommand.h"
 
-#include "FFUtils.h"
-#include "FFmpegLoader.h"
 #include "TestSupport.h"
+#include "base/FFUtils.h"
+#include "base/FFmpegLoader.h"
 
 #include <gtest/gtest.h>
 #include <sstream>

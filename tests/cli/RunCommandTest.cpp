@@ -1,7 +1,7 @@
 #include "RunCommand.h"
 
-#include "FFmpegLoader.h"
 #include "TestSupport.h"
+#include "base/FFmpegLoader.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

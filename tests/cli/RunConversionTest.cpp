@@ -1,8 +1,8 @@
 // "tarnel-cli run" end to end: a conversion, a failing run and an interrupted one.
-#include "FFmpegLoader.h"
 #include "MediaInspect.h"
 #include "RunCommand.h"
 #include "TestSupport.h"
+#include "base/FFmpegLoader.h"
 
 #include <chrono>
 #include <csignal>

@@ -1,5 +1,5 @@
 /* Test hook whose Configure refuses every argument list. */
-#include "FrameHookApi.h"
+#include "base/FrameHookApi.h"
 
 int Configure(void** ctxp, int argc, char* argv[]) {
     (void)ctxp;

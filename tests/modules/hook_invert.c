@@ -1,6 +1,6 @@
 /* Test hook: without arguments inverts the first plane; with one argument adds that number to it.
  * Counts its Configure and Release calls and remembers the current directory seen by Configure. */
-#include "FrameHookApi.h"
+#include "base/FrameHookApi.h"
 
 #include <stddef.h>
 #include <stdlib.h>

@@ -1,5 +1,5 @@
 /* Test hook with only a Process entry point: sets every byte of the first plane to 7. */
-#include "FrameHookApi.h"
+#include "base/FrameHookApi.h"
 
 #include <stddef.h>
 #include <string.h>

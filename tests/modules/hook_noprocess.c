@@ -1,5 +1,5 @@
 /* Test hook without a Process entry point. */
-#include "FrameHookApi.h"
+#include "base/FrameHookApi.h"
 
 int Configure(void** ctxp, int argc, char* argv[]) {
     (void)argc;

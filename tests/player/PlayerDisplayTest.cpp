@@ -1,6 +1,6 @@
 // What the player shows, read back from SDL's software renderer: the picture's place and size
 // under the aspect rules, and the waveform of files without video.
-#include "PlayerDisplay.h"
+#include "player/PlayerDisplay.h"
 
 #include "EngineConvert.h"
 #include "PlayerSupport.h"

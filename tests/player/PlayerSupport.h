@@ -2,7 +2,7 @@
 // thread) and waits for states.
 #pragma once
 
-#include "FFPlayer.h"
+#include "player/FFPlayer.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,6 +1,6 @@
 #include "EngineConvert.h"
 
-#include "FFmpeg.h"
+#include "engine/FFmpeg.h"
 
 namespace tarnel::test {
 

@@ -1,7 +1,7 @@
 // Collects what the process logger delivers while a test runs, and puts the logger back afterwards.
 #pragma once
 
-#include "FFmpegLogger.h"
+#include "base/FFmpegLogger.h"
 
 #include <memory>
 #include <mutex>

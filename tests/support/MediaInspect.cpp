@@ -1,7 +1,7 @@
 #include "MediaInspect.h"
 
-#include "LibHandles.h"
-#include "UnicodeProtocol.h"
+#include "base/LibHandles.h"
+#include "base/UnicodeProtocol.h"
 
 namespace tarnel::test {
 

@@ -1,5 +1,5 @@
-#include "MainThread.h"
 #include "TestSupport.h"
+#include "base/MainThread.h"
 
 #include <atomic>
 #include <cstdlib>
