@@ -2,7 +2,7 @@
 // usage record, and making longer inputs from the test clip with the engine.
 #pragma once
 
-#include "FFmpeg.h"
+#include "engine/FFmpeg.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -4,11 +4,11 @@
 //
 //   ConverterBench [folder]
 #include "BenchSupport.h"
-#include "FFConverter.h"
-#include "FFmpeg.h"
-#include "FFmpegLoader.h"
-#include "FFmpegLogger.h"
 #include "Fixtures.h"
+#include "base/FFmpegLoader.h"
+#include "base/FFmpegLogger.h"
+#include "converter/FFConverter.h"
+#include "engine/FFmpeg.h"
 
 extern "C" {
 #include <libavutil/time.h>

@@ -6,12 +6,12 @@
 //
 //   PlayerBench [work folder]
 #include "BenchSupport.h"
-#include "FFPlayer.h"
-#include "FFmpeg.h"
-#include "FFmpegLoader.h"
-#include "FFmpegLogger.h"
 #include "Fixtures.h"
-#include "LibHandles.h"
+#include "base/FFmpegLoader.h"
+#include "base/FFmpegLogger.h"
+#include "base/LibHandles.h"
+#include "engine/FFmpeg.h"
+#include "player/FFPlayer.h"
 
 extern "C" {
 #include <libavformat/avformat.h>

@@ -3,10 +3,10 @@
 // runs in its own child process so that its peak memory is its own.
 //
 //   RemuxBench [folder] [small MB] [large MB]
-#include "FFmpeg.h"
-#include "FFmpegLoader.h"
-#include "FFmpegLogger.h"
-#include "LibHandles.h"
+#include "base/FFmpegLoader.h"
+#include "base/FFmpegLogger.h"
+#include "base/LibHandles.h"
+#include "engine/FFmpeg.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>

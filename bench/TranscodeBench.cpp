@@ -6,10 +6,10 @@
 //
 // Usage: TranscodeBench [work folder] [runs per side]
 #include "BenchSupport.h"
-#include "Bitmap.h"
-#include "FFmpeg.h"
-#include "FFmpegLoader.h"
-#include "LibHandles.h"
+#include "base/Bitmap.h"
+#include "base/FFmpegLoader.h"
+#include "base/LibHandles.h"
+#include "engine/FFmpeg.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

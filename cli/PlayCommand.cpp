@@ -1,7 +1,7 @@
 #include "PlayCommand.h"
 
-#include "FFPlayer.h"
-#include "FFUtils.h"
+#include "base/FFUtils.h"
+#include "player/FFPlayer.h"
 
 #include <cctype>
 #include <cerrno>

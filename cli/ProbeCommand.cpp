@@ -1,6 +1,6 @@
 #include "ProbeCommand.h"
 
-#include "AVProbe.h"
+#include "probe/AVProbe.h"
 
 #include <exception>
 

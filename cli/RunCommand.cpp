@@ -1,9 +1,9 @@
 #include "RunCommand.h"
 
 #include "EngineArguments.h"
-#include "FFUtils.h"
-#include "FFmpeg.h"
-#include "MainThread.h"
+#include "base/FFUtils.h"
+#include "base/MainThread.h"
+#include "engine/FFmpeg.h"
 
 #include <csignal>
 #include <cstdio>

@@ -1,10 +1,10 @@
 // tarnel-cli: the command-line front end of Tarnel's media engine.
-#include "FFmpegLoader.h"
-#include "FFmpegLogger.h"
-#include "MainThread.h"
 #include "PlayCommand.h"
 #include "ProbeCommand.h"
 #include "RunCommand.h"
+#include "base/FFmpegLoader.h"
+#include "base/FFmpegLogger.h"
+#include "base/MainThread.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>

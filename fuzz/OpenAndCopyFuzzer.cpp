@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the engine as an input file and copies every stream into Matroska:
 // opening, probing, the run's set-up, the main loop and the muxer all see hostile data.
-#include "FFmpeg.h"
-#include "FFmpegLoader.h"
-#include "FFmpegLogger.h"
+#include "base/FFmpegLoader.h"
+#include "base/FFmpegLogger.h"
+#include "engine/FFmpeg.h"
 
 extern "C" {
 #include <libavutil/log.h>
