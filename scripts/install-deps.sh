@@ -8,7 +8,8 @@ packages=(
   libavformat-dev libavcodec-dev libavfilter-dev libswscale-dev libswresample-dev libavutil-dev
   libavcodec-extra
   libsdl2-dev
-  qt6-base-dev
+  qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
+  xvfb xauth
   libsimpleini-dev
   libjpeg62-turbo-dev
   libgtest-dev libgmock-dev

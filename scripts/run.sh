@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Starts Tarnel. Until the desktop shell exists, and on any machine without a display, this runs a
-# demonstration of tarnel-cli on a generated sample and says what it did.
+# Starts Tarnel. On a machine without a display it shows what tarnel-cli does instead, on a
+# generated sample.
 set -euo pipefail
 build=${1:-build}
+
+if [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]]; then
+  exec "$build/app/tarnel"
+fi
+
 cli="$build/cli/tarnel-cli"
 sample_dir="$build/sample"
-
-echo "== Tarnel demonstration (the desktop shell is not built yet) =="
+echo "== No display found: the desktop program needs one. A demonstration of tarnel-cli instead =="
 echo "-- Generating sample media in $sample_dir"
 "$build/tests/fixtures/tarnel-make-fixtures" "$sample_dir"
 echo
@@ -31,4 +35,4 @@ echo "-- $cli run -i $sample -qscale 0 $sample_dir/bad.mkv   (a bad option: the 
 echo
 echo "Done: made sample media, showed tarnel-cli's help, probed the sample, converted it to a"
 echo "160x120 H.264 + AAC Matroska file ($sample_dir/demo.mkv) and probed the result, and showed"
-echo "how a bad option is reported. The desktop shell and the player come with later work."
+echo "how a bad option is reported. On a desktop, 'make run' starts the Tarnel window."

@@ -1,37 +1,7 @@
-#include "TestSupport.h"
 #include "base/MainThread.h"
 
-#include <atomic>
-#include <cstdlib>
 #include <gtest/gtest.h>
-#include <random>
-
-namespace tarnel::test {
-
-const fixtures::FixtureSet& Fixtures() {
-    static const fixtures::FixtureSet set = fixtures::EnsureFixtures(fixtures::DefaultFixtureDir());
-    return set;
-}
-
-std::filesystem::path TestModuleDir() {
-    const char* dir = std::getenv("TARNEL_TEST_MODULES");
-    return dir ? std::filesystem::path(dir) : std::filesystem::current_path();
-}
-
-TempDir::TempDir() {
-    static std::atomic<unsigned> counter{0};
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() /
-            ("tarnel-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
-    std::filesystem::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-} // namespace tarnel::test
+#include <memory>
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

@@ -1,0 +1,190 @@
+#include "MainWindow.h"
+
+#include "ErrorDisplay.h"
+#include "TarnelApplication.h"
+#include "base/FFmpegLoader.h"
+#include "core/ShellServices.h"
+#include "skin/SkinPictures.h"
+#include "widgets/CatalogueList.h"
+#include "widgets/FileListView.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSlider>
+#include <QTimer>
+#include <QToolButton>
+#include <filesystem>
+
+namespace tarnel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSettingsFileName = "tarnelmain.ini";
+constexpr const char* kProfileFileName = "tarnelformat.ini";
+
+// The shipped catalogue is copied into the settings folder when it is missing there; when the copy
+// cannot be made, the shipped file is read where it is.
+std::string PrepareProfileFile(const std::string& settingsFolder, std::string& problem) {
+    const std::string target = settingsFolder + kProfileFileName;
+    std::error_code ec;
+    if (fs::exists(target, ec))
+        return target;
+    const std::string shipped = TGlobalObject::ShippedDataFolder() + kProfileFileName;
+    if (!fs::exists(shipped, ec)) {
+        problem = "The profile catalogue " + shipped + " is missing; profiles use their default values.";
+        return target;
+    }
+    fs::create_directories(settingsFolder, ec);
+    fs::copy_file(shipped, target, ec);
+    if (!ec)
+        return target;
+    problem = "Cannot copy the profile catalogue to " + target + ": " + ec.message();
+    return shipped;
+}
+
+} // namespace
+
+TfrmMain::TfrmMain(TShellServices& services, QWidget* parent)
+    : QWidget(parent)
+    , services_(services) {
+    CreateGlobalObject();
+    BuildLayout();
+    ConnectSignals();
+    LoadMediaLibraries();
+}
+
+TfrmMain::~TfrmMain() {
+    converter_.OnCustomHook = nullptr;
+    converter_.OnProgress = nullptr;
+    converter_.OnTerminate = nullptr;
+    converter_.OnPreviewBitmap = nullptr;
+    converter_.Stop(true);
+    player_.Close(true);
+}
+
+void TfrmMain::CreateGlobalObject() {
+    global_ = std::make_unique<TGlobalObject>();
+    const std::string folder = TGlobalObject::GetSpecialFolder(TSpecialFolder::Settings);
+    global_->SetSettingsFile(folder + kSettingsFileName);
+    std::string problem;
+    global_->SetProfileFile(PrepareProfileFile(folder, problem));
+    settings_ = std::make_unique<TMainSettings>(global_->SettingsFile());
+    if (auto* app = dynamic_cast<TTarnelApplication*>(QApplication::instance())) {
+        auto display = std::make_shared<TErrorDisplay>(services_, [this] { return global_->AppTitle(); });
+        app->SetErrorHandler([display](std::exception_ptr error) { display->Show(error); });
+    }
+    if (!problem.empty())
+        QTimer::singleShot(0, this, [this, problem] { AddLogLine(QString::fromStdString(problem)); });
+}
+
+std::string TfrmMain::LibraryFolder() const {
+    return TGlobalObject::ExecutableFolder() + "LibAV";
+}
+
+void TfrmMain::LoadMediaLibraries() {
+    if (player_.LibrariesLoaded())
+        return;
+    if (!player_.LoadLibraries(LibraryFolder()))
+        AddLogLine(QString::fromStdString(Loader().LastLoadError()));
+}
+
+void TfrmMain::AddLogLine(const QString& line) {
+    memLog_->appendPlainText(line);
+}
+
+QStringList TfrmMain::LogLines() const {
+    return memLog_->toPlainText().split('\n', Qt::SkipEmptyParts);
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (shownOnce_)
+        return;
+    shownOnce_ = true;
+
+    btnPlay_->setEnabled(true);
+    for (QToolButton* button : {btnPause_, btnStop_, btnSnapshot_, btnPrevious_, btnNext_})
+        button->setEnabled(false);
+    imgStill_->hide();
+    imgStill_->setGeometry(pnlPreview_->rect());
+    previewFrame_ = std::make_unique<TBitmap>();
+    spareFrame_ = std::make_unique<TBitmap>();
+    trcPreview_->setEnabled(false);
+
+    ApplyFolderFallbacks();
+    edtOutput_->setText(QString::fromStdString(settings_->OutputFolder()));
+    edtFormat_->setTextMargins(4, 2, 0, 0);
+
+    trcVolume_->setRange(0, 128);
+    {
+        const QSignalBlocker quiet(trcVolume_); // showing the stored value does not write it back
+        trcVolume_->setValue(settings_->VolumeShown());
+    }
+    muted_ = settings_->Mute();
+    btnMute_->setIcon(skin::MutePicture(muted_));
+
+    if (lvFiles_->RowCount() > 0)
+        lvFiles_->ShowReportView();
+    else
+        lvFiles_->ShowListView();
+
+    global_->SetVersionText(TGlobalObject::GetFileVersionText());
+    const QString title = QString::fromStdString(global_->AppTitle() + global_->VersionText());
+    lblTitle_->setText(title);
+    setWindowTitle(title.trimmed());
+    FillCatalogue();
+}
+
+// An output or snapshot folder that cannot be written is replaced, without a message, by the
+// fallback folder, which is written back.
+void TfrmMain::ApplyFolderFallbacks() {
+    const auto usable = [](const std::string& folder) {
+        std::error_code ec;
+        fs::create_directories(folder, ec);
+        return TGlobalObject::IsFolderWritable(folder);
+    };
+    if (!usable(settings_->OutputFolder()))
+        settings_->SetOutputFolder(TGlobalObject::FallbackOutputFolder());
+    if (!usable(settings_->SnapshotFolder()))
+        settings_->SetSnapshotFolder(TGlobalObject::FallbackOutputFolder());
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    if (closing_) {
+        event->accept();
+        return;
+    }
+    if (!services_.AskYesNo("Do you really want to exit?", "Warning")) {
+        event->ignore();
+        return;
+    }
+    lstFormat_->SaveGroupStates(*settings_);
+    converter_.OnCustomHook = nullptr;
+    converter_.OnProgress = nullptr;
+    converter_.OnTerminate = nullptr;
+    converter_.Stop(true);
+    player_.Close(true);
+    previewFrame_.reset();
+    spareFrame_.reset();
+    TaskRows.clear();
+    closing_ = true;
+    event->accept();
+}
+
+void TfrmMain::StopPreview() {
+    if (player_.IsPaused())
+        player_.Resume();
+    player_.Close(true);
+}
+
+void TfrmMain::OpenOutputFolder() {
+    const std::string folder = settings_->OutputFolder();
+    if (edtOutput_->text().size() > 2)
+        services_.OpenUrl(folder);
+}
+
+} // namespace tarnel

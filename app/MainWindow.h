@@ -1,0 +1,151 @@
+// The main window: menus and buttons, the file list, the profile catalogue, the preview panel and
+// the output folder. Split by feature: MainWindow.cpp (creation, show, close), MainWindowLayout.cpp
+// (controls and their places), MainWindowFiles.cpp (Add, Remove, Clear), MainWindowCatalogue.cpp
+// (the profile field and its drop-down list).
+#pragma once
+
+#include "base/Bitmap.h"
+#include "converter/FFConverter.h"
+#include "core/GlobalObject.h"
+#include "core/MainSettings.h"
+#include "player/FFPlayer.h"
+
+#include <QStringList>
+#include <QWidget>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QSlider;
+class QToolButton;
+
+namespace tarnel {
+
+class TCatalogueList;
+class TFileListView;
+class TShellServices;
+
+class TfrmMain : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kWidth = 914;
+    static constexpr int kHeight = 566;
+
+    explicit TfrmMain(TShellServices& services, QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    TGlobalObject& Global() { return *global_; }
+    TMainSettings& Settings() { return *settings_; }
+    TShellServices& Services() { return services_; }
+    TFFConverter& Converter() { return converter_; }
+    TFileListView& FileList() { return *lvFiles_; }
+    TCatalogueList& Catalogue() { return *lstFormat_; }
+    QLineEdit& ProfileField() { return *edtFormat_; }
+    QLineEdit& OutputFolderField() { return *edtOutput_; }
+    QSlider& VolumeBar() { return *trcVolume_; }
+    QToolButton& MuteButton() { return *btnMute_; }
+    QMenu& EditMenu() { return *mnuEdit_; }
+    bool Muted() const { return muted_; }
+    QStringList LogLines() const;
+    void AddLogLine(const QString& line);
+
+    // Add: the open dialog, then AddFiles with the chosen files.
+    void btnAddClick();
+    // Adds files as Add does after its dialog; also used for files given on the command line and
+    // files dropped on the list.
+    void AddFiles(const std::vector<std::string>& files);
+    void btnRemoveClick();
+    void btnClearClick();
+    void OpenCatalogue(bool resize);
+    void HideCatalogue();
+    // Rereads "FormatName" and refills the catalogue list (show, and after the settings dialog).
+    void FillCatalogue();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateGlobalObject();
+    void LoadMediaLibraries();
+    void BuildLayout();
+    void BuildMenus();
+    void BuildTopRow();
+    void BuildToolbar();
+    void BuildPreviewPanel();
+    void BuildBottomRow();
+    void ConnectSignals();
+    void ApplyFolderFallbacks();
+    void UpdateEditMenu();
+    void ChooseProfile(const QString& caption, int code);
+    void OpenOutputFolder();
+    void StopPreview();
+    bool CatalogueOwns(QObject* object) const;
+    std::string LibraryFolder() const;
+    void FlatButtonMenu(QToolButton* button, QMenu* menu);
+
+    TShellServices& services_;
+    std::unique_ptr<TGlobalObject> global_;
+    std::unique_ptr<TMainSettings> settings_;
+    TFFConverter converter_;
+    TFFPlayer player_;
+    std::vector<int32_t> TaskRows;
+    std::unique_ptr<TBitmap> previewFrame_;
+    std::unique_ptr<TBitmap> spareFrame_;
+    bool shownOnce_ = false;
+    bool closing_ = false;
+    bool muted_ = false;
+
+    // Menus
+    QMenu* mnuFile_ = nullptr;
+    QMenu* mnuEdit_ = nullptr;
+    QMenu* mnuHelp_ = nullptr;
+    QAction* actEditCrop_ = nullptr;
+    QAction* actEditTrim_ = nullptr;
+    QAction* actEditEffect_ = nullptr;
+    QAction* actEditInfo_ = nullptr;
+    QAction* actEditRemove_ = nullptr;
+    QAction* actEditClear_ = nullptr;
+    QAction* actEditStart_ = nullptr;
+
+    // Controls
+    QLabel* lblTitle_ = nullptr;
+    QToolButton* btnAdd_ = nullptr;
+    QToolButton* btnRemove_ = nullptr;
+    QToolButton* btnClear_ = nullptr;
+    QToolButton* btnSettings_ = nullptr;
+    QToolButton* btnEdit_ = nullptr;
+    QToolButton* btnStart_ = nullptr;
+    QToolButton* btnStartBig_ = nullptr;
+    TFileListView* lvFiles_ = nullptr;
+    QWidget* pnlPreview_ = nullptr;
+    QLabel* imgStill_ = nullptr;
+    QToolButton* btnPrevious_ = nullptr;
+    QToolButton* btnPlay_ = nullptr;
+    QToolButton* btnPause_ = nullptr;
+    QToolButton* btnStop_ = nullptr;
+    QToolButton* btnNext_ = nullptr;
+    QToolButton* btnSnapshot_ = nullptr;
+    QToolButton* btnMute_ = nullptr;
+    QSlider* trcPreview_ = nullptr;
+    QSlider* trcVolume_ = nullptr;
+    QLabel* lblTime_ = nullptr;
+    QLabel* lblDuration_ = nullptr;
+    QLineEdit* edtFormat_ = nullptr;
+    QToolButton* btnFormatArrow_ = nullptr;
+    QPushButton* btnFormatSettings_ = nullptr;
+    TCatalogueList* lstFormat_ = nullptr;
+    QLineEdit* edtOutput_ = nullptr;
+    QPushButton* btnBrowse_ = nullptr;
+    QPushButton* btnOpen_ = nullptr;
+    QPlainTextEdit* memLog_ = nullptr;
+};
+
+} // namespace tarnel

@@ -1,0 +1,60 @@
+// What the main window's buttons and menus do, and when they are enabled.
+#include "AboutDialog.h"
+#include "MainWindow.h"
+#include "widgets/CatalogueList.h"
+#include "widgets/FileListView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QPushButton>
+#include <QToolButton>
+
+namespace tarnel {
+
+void TfrmMain::ConnectSignals() {
+    connect(btnAdd_, &QToolButton::clicked, this, [this] { btnAddClick(); });
+    connect(btnRemove_, &QToolButton::clicked, this, [this] { btnRemoveClick(); });
+    connect(btnClear_, &QToolButton::clicked, this, [this] { btnClearClick(); });
+    FlatButtonMenu(btnEdit_, mnuEdit_);
+    connect(btnOpen_, &QPushButton::clicked, this, [this] { OpenOutputFolder(); });
+
+    connect(lvFiles_, &TFileListView::FilesDropped, this, [this](const QStringList& files) {
+        std::vector<std::string> paths;
+        for (const QString& file : files)
+            paths.push_back(file.toStdString());
+        AddFiles(paths);
+    });
+    connect(lvFiles_, &TFileListView::ContextMenuRequested, this,
+            [this](const QPoint& at) { mnuEdit_->popup(at); });
+
+    connect(btnFormatArrow_, &QToolButton::clicked, this, [this] {
+        if (lstFormat_->isVisible())
+            HideCatalogue();
+        else
+            OpenCatalogue(true);
+    });
+    connect(lstFormat_, &TCatalogueList::ProfileChosen, this, &TfrmMain::ChooseProfile);
+    connect(qApp, &QApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state != Qt::ApplicationActive)
+            HideCatalogue();
+    });
+    qApp->installEventFilter(this);
+
+    for (QAction* action : mnuHelp_->actions())
+        if (action->text() == "&About")
+            connect(action, &QAction::triggered, this, [this] {
+                TfrmAbout about(*global_, services_, this);
+                about.exec();
+            });
+}
+
+// The entries that work on the selected row are enabled only when there is one.
+void TfrmMain::UpdateEditMenu() {
+    const bool rowSelected = lvFiles_->RowCount() > 0 && lvFiles_->SelectedIndex() >= 0;
+    for (QAction* action : {actEditCrop_, actEditTrim_, actEditEffect_, actEditInfo_, actEditRemove_,
+                            actEditClear_, actEditStart_})
+        action->setEnabled(rowSelected);
+}
+
+} // namespace tarnel

@@ -1,0 +1,89 @@
+// The profile field of the main window and its drop-down catalogue list.
+#include "MainWindow.h"
+#include "widgets/CatalogueList.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QToolButton>
+
+namespace tarnel {
+
+namespace {
+
+constexpr int kCatalogueMaxHeight = 422;
+const char* const kFieldStyle = "background-color: rgb(246,247,248);";
+
+} // namespace
+
+void TfrmMain::FillCatalogue() {
+    lstFormat_->hide();
+    lstFormat_->Fill(*settings_);
+    edtFormat_->setText(QString::fromStdString(settings_->FormatName()));
+    lstFormat_->SelectCaption(edtFormat_->text());
+    for (QWidget* widget : {static_cast<QWidget*>(lstFormat_), static_cast<QWidget*>(edtFormat_),
+                            static_cast<QWidget*>(edtOutput_)})
+        widget->setStyleSheet(kFieldStyle);
+}
+
+// Opens the list above the profile field. A click on the field resizes the list and moves the mouse
+// pointer to the selected entry; a double click only shows it.
+void TfrmMain::OpenCatalogue(bool resize) {
+    lstFormat_->SelectCaption(QString::fromStdString(settings_->FormatName()));
+    const QRect field = edtFormat_->geometry();
+    if (resize) {
+        const int height = lstFormat_->PreferredHeight(kCatalogueMaxHeight);
+        lstFormat_->setGeometry(field.left(), field.top() - height, field.width(), height);
+    }
+    lstFormat_->show();
+    lstFormat_->raise();
+    lstFormat_->setFocus();
+    if (resize && lstFormat_->currentRow() >= 0) {
+        lstFormat_->scrollToItem(lstFormat_->currentItem());
+        const QRect entry = lstFormat_->visualItemRect(lstFormat_->currentItem());
+        QCursor::setPos(lstFormat_->viewport()->mapToGlobal(entry.center()));
+    }
+}
+
+void TfrmMain::HideCatalogue() {
+    lstFormat_->hide();
+}
+
+void TfrmMain::ChooseProfile(const QString& caption, int code) {
+    settings_->SetFormat(caption.toStdString(), code);
+    edtFormat_->setText(caption);
+    HideCatalogue();
+}
+
+bool TfrmMain::CatalogueOwns(QObject* object) const {
+    for (QObject* o = object; o; o = o->parent())
+        if (o == lstFormat_ || o == edtFormat_ || o == btnFormatArrow_)
+            return true;
+    return false;
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == edtFormat_) {
+        if (event->type() == QEvent::MouseButtonPress &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            if (lstFormat_->isVisible())
+                HideCatalogue();
+            else
+                OpenCatalogue(true);
+            return true;
+        }
+        if (event->type() == QEvent::MouseButtonDblClick) {
+            OpenCatalogue(false);
+            return true;
+        }
+    }
+    // A left press on any other control hides the list without a choice.
+    if (event->type() == QEvent::MouseButtonPress && lstFormat_->isVisible() &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && !CatalogueOwns(watched) &&
+        watched->isWidgetType())
+        HideCatalogue();
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace tarnel

@@ -1,0 +1,90 @@
+#include "QtShellServices.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+#include <QUrl>
+
+namespace tarnel {
+
+namespace {
+
+QMessageBox::Icon ToQtIcon(TMessageIcon icon) {
+    switch (icon) {
+    case TMessageIcon::Information:
+        return QMessageBox::Information;
+    case TMessageIcon::Warning:
+        return QMessageBox::Warning;
+    case TMessageIcon::Question:
+        return QMessageBox::Question;
+    case TMessageIcon::Error:
+        return QMessageBox::Critical;
+    case TMessageIcon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+// "Description (*.a *.b)": Qt's form of one filter. Linux file names are case-sensitive, so each
+// pattern is offered in upper and lower case ("*.AVI" also finds clip.avi), and "*.*" means every
+// file, as it does on the system the filter table comes from.
+QString QtFilter(const TFileFilter& filter) {
+    QStringList patterns;
+    for (QString pattern : QString::fromStdString(filter.Patterns).split(';', Qt::SkipEmptyParts)) {
+        if (pattern == "*.*")
+            pattern = "*";
+        for (const QString& spelling : {pattern, pattern.toLower(), pattern.toUpper()})
+            if (!patterns.contains(spelling))
+                patterns << spelling;
+    }
+    return QString::fromStdString(filter.Description) + " (" + patterns.join(' ') + ")";
+}
+
+} // namespace
+
+TQtShellServices::TQtShellServices(QWidget* (*parent)())
+    : parent_(parent) {}
+
+QWidget* TQtShellServices::Parent() const {
+    if (parent_)
+        return parent_();
+    return QApplication::activeWindow();
+}
+
+void TQtShellServices::ShowMessage(const std::string& text, const std::string& caption, TMessageIcon icon) {
+    QMessageBox box(ToQtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
+                    QMessageBox::Ok, Parent());
+    box.exec();
+}
+
+bool TQtShellServices::AskYesNo(const std::string& text, const std::string& caption) {
+    QMessageBox box(QMessageBox::Question, QString::fromStdString(caption), QString::fromStdString(text),
+                    QMessageBox::Yes | QMessageBox::No, Parent());
+    return box.exec() == QMessageBox::Yes;
+}
+
+std::vector<std::string> TQtShellServices::ChooseFilesToOpen(const std::vector<TFileFilter>& filters) {
+    QStringList qtFilters;
+    for (const TFileFilter& filter : filters)
+        qtFilters << QtFilter(filter);
+    QFileDialog dialog(Parent());
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setNameFilters(qtFilters);
+    dialog.setSizeGripEnabled(true);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    std::vector<std::string> chosen;
+    if (dialog.exec() == QDialog::Accepted)
+        for (const QString& file : dialog.selectedFiles())
+            chosen.push_back(file.toStdString());
+    return chosen;
+}
+
+void TQtShellServices::OpenUrl(const std::string& url) {
+    const QString text = QString::fromStdString(url);
+    const QUrl target = text.startsWith('/') ? QUrl::fromLocalFile(text) : QUrl(text);
+    QDesktopServices::openUrl(target);
+}
+
+} // namespace tarnel

@@ -1,0 +1,98 @@
+#include "MainSettings.h"
+
+#include "Catalogue.h"
+#include "GlobalObject.h"
+
+namespace tarnel {
+
+TMainSettings::TMainSettings(const std::string& fileName)
+    : ini_(fileName) {}
+
+std::string TMainSettings::OutputFolder() {
+    return ini_.ReadString(kSettingsSection, "OutPutDir", TGlobalObject::DefaultOutputFolder());
+}
+
+bool TMainSettings::SetOutputFolder(const std::string& folder) {
+    return ini_.WriteString(kSettingsSection, "OutPutDir", folder);
+}
+
+std::string TMainSettings::SnapshotFolder() {
+    return ini_.ReadString(kSettingsSection, "SnapOutPutDir", TGlobalObject::DefaultOutputFolder());
+}
+
+// The preferences dialog writes this key as "snapOutPutDir"; keys are matched without regard to case.
+bool TMainSettings::SetSnapshotFolder(const std::string& folder) {
+    return ini_.WriteString(kSettingsSection, "snapOutPutDir", folder);
+}
+
+int32_t TMainSettings::Volume() {
+    return ini_.ReadInteger(kSettingsSection, "volume", 0);
+}
+
+int32_t TMainSettings::VolumeShown() {
+    const int32_t volume = Volume();
+    return volume < 0 || volume > 128 ? 64 : volume;
+}
+
+bool TMainSettings::SetVolume(int32_t volume) {
+    return ini_.WriteInteger(kSettingsSection, "volume", volume);
+}
+
+bool TMainSettings::Mute() {
+    return ini_.ReadInteger(kSettingsSection, "mute", 0) == 1;
+}
+
+bool TMainSettings::SetMute(bool muted) {
+    return ini_.WriteInteger(kSettingsSection, "mute", muted ? 1 : 0);
+}
+
+std::string TMainSettings::FormatName() {
+    return ini_.ReadString(kSettingsSection, "FormatName", kDefaultFormatName);
+}
+
+int32_t TMainSettings::FormatCode() {
+    return ini_.ReadInteger(kSettingsSection, "FormatCode", kDefaultFormatCode);
+}
+
+bool TMainSettings::SetFormat(const std::string& caption, int32_t code) {
+    const bool nameWritten = ini_.WriteString(kSettingsSection, "FormatName", caption);
+    return ini_.WriteString(kSettingsSection, "FormatCode", std::to_string(code)) && nameWritten;
+}
+
+bool TMainSettings::SnapFullSize() {
+    return ini_.ReadInteger(kSettingsSection, "snapFullSize", 1) == 1;
+}
+
+bool TMainSettings::SnapSmallSize() {
+    return ini_.ReadInteger(kSettingsSection, "snapSmallSize", 1) == 1;
+}
+
+bool TMainSettings::SnapBmp() {
+    return ini_.ReadInteger(kSettingsSection, "snapBmp", 1) == 1;
+}
+
+bool TMainSettings::SnapJpg() {
+    return ini_.ReadInteger(kSettingsSection, "snapJpg", 1) == 1;
+}
+
+int32_t TMainSettings::JpegQuality() {
+    return ini_.ReadInteger(kSettingsSection, "jpgCmp", 30);
+}
+
+int32_t TMainSettings::Priority() {
+    return ini_.ReadInteger(kSettingsSection, "priority", 1);
+}
+
+std::string TMainSettings::ProfileZoom(int32_t code) {
+    return ini_.ReadString(ProfileSection(code), "parazoom", "lbox");
+}
+
+bool TMainSettings::GroupCollapsed(int group) {
+    return ini_.ReadBool(kGroupStateSection, std::to_string(group), true);
+}
+
+bool TMainSettings::SetGroupCollapsed(int group, bool collapsed) {
+    return ini_.WriteBool(kGroupStateSection, std::to_string(group), collapsed);
+}
+
+} // namespace tarnel

@@ -1,0 +1,59 @@
+// The settings file tarnelmain.ini through one typed facade: section "settings" (folders, volume,
+// the current profile, snapshot and priority choices) and section "lstformat" (the catalogue
+// groups shown collapsed). Every call reads or writes the file at that moment.
+#pragma once
+
+#include "IniFile.h"
+
+#include <string>
+
+namespace tarnel {
+
+inline constexpr const char* kSettingsSection = "settings";
+inline constexpr const char* kGroupStateSection = "lstformat";
+// Shown in the profile field when no profile was ever chosen. It is no caption of the catalogue, so
+// nothing is selected in the list, and the code read with it is kDefaultFormatCode.
+inline constexpr const char* kDefaultFormatName = "Apple iPod Video MPEG-4 Movie (*.mp4)";
+inline constexpr int kDefaultFormatCode = 1;
+
+class TMainSettings {
+public:
+    explicit TMainSettings(const std::string& fileName);
+
+    TIniFile& File() { return ini_; }
+
+    std::string OutputFolder();
+    bool SetOutputFolder(const std::string& folder);
+    std::string SnapshotFolder();
+    bool SetSnapshotFolder(const std::string& folder);
+
+    // 0..128 as stored; VolumeShown gives 64 for any value outside that range.
+    int32_t Volume();
+    int32_t VolumeShown();
+    bool SetVolume(int32_t volume);
+    bool Mute();
+    bool SetMute(bool muted);
+
+    std::string FormatName();
+    int32_t FormatCode();
+    bool SetFormat(const std::string& caption, int32_t code);
+
+    bool SnapFullSize();
+    bool SnapSmallSize();
+    bool SnapBmp();
+    bool SnapJpg();
+    int32_t JpegQuality();
+    int32_t Priority();
+
+    // The zoom mode of a profile's user section ("parazoom"), "lbox" when not chosen yet.
+    std::string ProfileZoom(int32_t code);
+
+    // True (the default) when catalogue group `group` is shown collapsed.
+    bool GroupCollapsed(int group);
+    bool SetGroupCollapsed(int group, bool collapsed);
+
+private:
+    TIniFile ini_;
+};
+
+} // namespace tarnel

@@ -1,0 +1,54 @@
+#include "OutputNaming.h"
+
+#include "GlobalObject.h"
+#include "MainSettings.h"
+#include "ShellServices.h"
+
+#include <filesystem>
+
+namespace tarnel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool FolderExistsOrCreated(const std::string& folder) {
+    std::error_code ec;
+    if (fs::is_directory(folder, ec))
+        return true;
+    fs::create_directories(folder, ec);
+    return fs::is_directory(folder, ec);
+}
+
+bool FileExists(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+} // namespace
+
+std::string FreeOutputName(const std::string& base, const std::string& suffix) {
+    std::string candidate = base + "_(new)" + suffix;
+    for (int n = 1; FileExists(candidate); ++n)
+        candidate = base + "_(new_" + std::to_string(n) + ")" + suffix;
+    return candidate;
+}
+
+std::string MakeOutputFileName(const std::string& sourceFile, const std::string& suffix,
+                               TMainSettings& settings, TShellServices& services) {
+    std::string folder = settings.OutputFolder();
+    if (!FolderExistsOrCreated(folder)) {
+        const std::string fallback = TGlobalObject::DefaultOutputFolder();
+        services.ShowMessage("Cannot create output directory:" + folder +
+                                 ".It will create default directory " + fallback + "!",
+                             "Warning", TMessageIcon::Warning);
+        FolderExistsOrCreated(fallback);
+        settings.SetOutputFolder(fallback);
+        folder = fallback;
+    }
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    return FreeOutputName(folder + fs::path(sourceFile).stem().string(), suffix);
+}
+
+} // namespace tarnel

@@ -1,0 +1,31 @@
+// What the shell asks of the person and of the desktop: message boxes, questions, file and folder
+// choices, opening folders and web pages, switching the computer off. The desktop program answers
+// through Qt dialogs; tests and the command line answer without a person.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tarnel {
+
+enum class TMessageIcon { None, Information, Warning, Question, Error };
+
+struct TFileFilter {
+    std::string Description;
+    std::string Patterns; // "*.avi;*.mp4"
+};
+
+class TShellServices {
+public:
+    virtual ~TShellServices() = default;
+
+    virtual void ShowMessage(const std::string& text, const std::string& caption, TMessageIcon icon) = 0;
+    // True for Yes.
+    virtual bool AskYesNo(const std::string& text, const std::string& caption) = 0;
+    // Existing files chosen by the person, in the dialog's order; empty when cancelled.
+    virtual std::vector<std::string> ChooseFilesToOpen(const std::vector<TFileFilter>& filters) = 0;
+    // Opens a folder or a web page in the desktop's handler for it.
+    virtual void OpenUrl(const std::string& url) = 0;
+};
+
+} // namespace tarnel

@@ -1,0 +1,65 @@
+// The file list: one row per source file with a check box and five columns, drawn by the list
+// itself. Each row owns its TlvFilesRecord. An empty list shows no columns and the background
+// picture; files dropped from a file manager are offered to the main window.
+#pragma once
+
+#include "core/FilesRecord.h"
+
+#include <QImage>
+#include <QStringList>
+#include <QTreeWidget>
+#include <memory>
+
+namespace tarnel {
+
+class TFileRow : public QTreeWidgetItem {
+public:
+    explicit TFileRow(std::unique_ptr<TlvFilesRecord> record);
+    TlvFilesRecord& Record() { return *record_; }
+    const TlvFilesRecord& Record() const { return *record_; }
+    bool Checked() const { return checked_; }
+    void SetChecked(bool checked) { checked_ = checked; }
+
+private:
+    std::unique_ptr<TlvFilesRecord> record_;
+    bool checked_ = true;
+};
+
+class TFileListView : public QTreeWidget {
+    Q_OBJECT
+public:
+    enum Column { colSource, colLength, colTrimmedLength, colDestination, colProgress };
+
+    explicit TFileListView(QWidget* parent = nullptr);
+
+    int RowCount() const { return topLevelItemCount(); }
+    TFileRow* Row(int index) const;
+    // The selected row's index, -1 when none.
+    int SelectedIndex() const;
+    void SelectRow(int index);
+    bool HasRow(const QString& caption) const;
+    // Report view with the five columns while the list has rows, list view with the background
+    // picture while it is empty.
+    bool InReportView() const { return !isHeaderHidden(); }
+    void ShowReportView();
+    void ShowListView();
+    void SetBackground(const QImage& picture) { background_ = picture; }
+
+signals:
+    void FilesDropped(const QStringList& files);
+    void ContextMenuRequested(const QPoint& globalPos);
+
+protected:
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) const override;
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    QImage background_;
+};
+
+} // namespace tarnel

@@ -1,0 +1,103 @@
+#include "AppTestSupport.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace tarnel::test {
+
+void TFakeShellServices::ShowMessage(const std::string& text, const std::string& caption, TMessageIcon icon) {
+    Messages.push_back({text, caption, icon});
+}
+
+bool TFakeShellServices::AskYesNo(const std::string& text, const std::string&) {
+    Questions.push_back(text);
+    if (Answers.empty())
+        return false;
+    const bool answer = Answers.front();
+    Answers.pop_front();
+    return answer;
+}
+
+std::vector<std::string> TFakeShellServices::ChooseFilesToOpen(const std::vector<TFileFilter>& filters) {
+    ++OpenDialogs;
+    LastFilters = filters;
+    return FilesToOpen;
+}
+
+void TFakeShellServices::OpenUrl(const std::string& url) {
+    OpenedUrls.push_back(url);
+}
+
+namespace {
+
+void Remember(const char* name, std::string& value, bool& had) {
+    const char* current = std::getenv(name);
+    had = current != nullptr;
+    value = current ? current : "";
+}
+
+void Restore(const char* name, const std::string& value, bool had) {
+    if (had)
+        ::setenv(name, value.c_str(), 1);
+    else
+        ::unsetenv(name);
+}
+
+} // namespace
+
+TPrivateHome::TPrivateHome() {
+    Remember("HOME", oldHome_, hadHome_);
+    Remember("XDG_CONFIG_HOME", oldConfig_, hadConfig_);
+    ::setenv("HOME", home_.Path().c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (home_.Path() / ".config").c_str(), 1);
+}
+
+TPrivateHome::~TPrivateHome() {
+    Restore("HOME", oldHome_, hadHome_);
+    Restore("XDG_CONFIG_HOME", oldConfig_, hadConfig_);
+}
+
+namespace {
+
+void PutLE(std::ofstream& out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        out.put(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+} // namespace
+
+void WriteSilentWav(const std::filesystem::path& path, double seconds) {
+    constexpr uint32_t kRate = 8000;
+    const auto dataBytes = static_cast<uint32_t>(seconds * kRate) * 2;
+    std::ofstream out(path, std::ios::binary);
+    out.write("RIFF", 4);
+    PutLE(out, 36 + dataBytes, 4);
+    out.write("WAVEfmt ", 8);
+    PutLE(out, 16, 4);
+    PutLE(out, 1, 2); // PCM
+    PutLE(out, 1, 2); // mono
+    PutLE(out, kRate, 4);
+    PutLE(out, kRate * 2, 4);
+    PutLE(out, 2, 2);
+    PutLE(out, 16, 2);
+    out.write("data", 4);
+    PutLE(out, dataBytes, 4);
+    const std::string silence(dataBytes, '\0');
+    out.write(silence.data(), static_cast<std::streamsize>(silence.size()));
+}
+
+std::string ReadTextFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteTextFile(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+} // namespace tarnel::test

@@ -1,0 +1,60 @@
+// What the desktop shell's tests share: shell services answered by the test, a private home and
+// settings folder per test, and media files made for a test.
+#pragma once
+
+#include "TestSupport.h"
+#include "core/ShellServices.h"
+
+#include <deque>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace tarnel::test {
+
+class TFakeShellServices final : public TShellServices {
+public:
+    struct Message {
+        std::string Text;
+        std::string Caption;
+        TMessageIcon Icon;
+    };
+
+    void ShowMessage(const std::string& text, const std::string& caption, TMessageIcon icon) override;
+    bool AskYesNo(const std::string& text, const std::string& caption) override;
+    std::vector<std::string> ChooseFilesToOpen(const std::vector<TFileFilter>& filters) override;
+    void OpenUrl(const std::string& url) override;
+
+    std::vector<Message> Messages;
+    std::vector<std::string> Questions;
+    std::deque<bool> Answers; // the next answers of AskYesNo; No when empty
+    std::vector<std::string> FilesToOpen;
+    int OpenDialogs = 0;
+    std::vector<TFileFilter> LastFilters;
+    std::vector<std::string> OpenedUrls;
+};
+
+// A fresh $HOME and $XDG_CONFIG_HOME for one test; the previous values come back afterwards.
+class TPrivateHome {
+public:
+    TPrivateHome();
+    ~TPrivateHome();
+    const std::filesystem::path& Home() const { return home_.Path(); }
+    std::filesystem::path SettingsFolder() const { return home_.Path() / ".config" / "tarnel"; }
+    std::filesystem::path SettingsFile() const { return SettingsFolder() / "tarnelmain.ini"; }
+
+private:
+    TempDir home_;
+    std::string oldHome_;
+    std::string oldConfig_;
+    bool hadHome_ = false;
+    bool hadConfig_ = false;
+};
+
+// A PCM WAV file of `seconds` of silence (8 kHz mono), whose duration every reader gets exactly.
+void WriteSilentWav(const std::filesystem::path& path, double seconds);
+std::string ReadTextFile(const std::filesystem::path& path);
+void WriteTextFile(const std::filesystem::path& path, const std::string& text);
+
+} // namespace tarnel::test
