@@ -162,7 +162,9 @@ bool TCustomFFmpeg::SynchroniseAudio(TOutputStreamState& ost, TInputStream& ist,
     const AVCodecContext* codec = ost.Codec;
     const int64_t queued = av_audio_fifo_size(ost.Fifo.get());
     const double inputPosition = (ost.SyncInput->Pts - Opt.StartTime) / 1000000.0 * codec->sample_rate;
-    if (Opt.AudioSync == 0) {
+    // Samples must run on without gaps where the muxer counts them instead of reading timestamps.
+    const int audioSync = ost.SampleAccurate ? std::max(Opt.AudioSync, 1) : Opt.AudioSync;
+    if (audioSync == 0) {
         ost.SyncOpts = llround(inputPosition) - queued;
         return true;
     }
@@ -191,8 +193,8 @@ bool TCustomFFmpeg::SynchroniseAudio(TOutputStreamState& ost, TInputStream& ist,
             Logger().LogFmt(this, llVerbose, "adding %d audio samples of silence", static_cast<int>(silence));
         return true;
     }
-    if (Opt.AudioSync > 1 && ost.Resampler) {
-        const int compensation = std::clamp(static_cast<int>(delta), -Opt.AudioSync, Opt.AudioSync);
+    if (audioSync > 1 && ost.Resampler) {
+        const int compensation = std::clamp(static_cast<int>(delta), -audioSync, audioSync);
         if (Opt.Verbosity > 2)
             Logger().LogFmt(this, llVerbose, "compensating audio timestamp drift:%f compensation:%d in:%d",
                             delta, compensation, codec->sample_rate);
@@ -214,7 +216,11 @@ void TCustomFFmpeg::InsertSilence(TOutputStreamState& ost, int64_t outputCount, 
             throw FFmpegException("Out of memory in do_audio_out");
         return;
     }
-    const int count = static_cast<int>(outputCount);
+    WriteSilenceToFifo(ost, static_cast<int>(outputCount));
+}
+
+void TCustomFFmpeg::WriteSilenceToFifo(TOutputStreamState& ost, int count) {
+    const AVCodecContext* codec = ost.Codec;
     FramePtr silence = MakeFrame();
     silence->format = codec->sample_fmt;
     silence->nb_samples = count;
@@ -300,8 +306,25 @@ AVFrame* TCustomFFmpeg::EncoderFrameFor(TOutputStreamState& ost, int samples) {
 }
 
 void TCustomFFmpeg::FlushAudioFifo(TTranscodeRun& run, TOutputStreamState& ost) {
-    if (ost.Fifo)
-        EncodeWholeFrames(run, ost, true);
+    if (!ost.Fifo)
+        return;
+    if (ost.SampleAccurate)
+        PadAudioToPictures(run, ost);
+    EncodeWholeFrames(run, ost, true);
+}
+
+// Silence up to the end of the last picture sent to a video encoder of the same file, so that every
+// picture of a muxer that counts samples gets its share.
+void TCustomFFmpeg::PadAudioToPictures(TTranscodeRun& run, TOutputStreamState& ost) {
+    const AVCodecContext* codec = ost.Codec;
+    int64_t picturesEnd = 0;
+    for (const TOutputStreamState& video : run.OutputStreams)
+        if (video.File == ost.File && video.IsVideo() && video.EncodingNeeded)
+            picturesEnd = std::max(picturesEnd, av_rescale_q(video.SyncOpts, video.Codec->time_base,
+                                                             AVRational{1, codec->sample_rate}));
+    const int64_t missing = picturesEnd - ost.SyncOpts - av_audio_fifo_size(ost.Fifo.get());
+    if (missing > 0 && missing <= INT_MAX)
+        WriteSilenceToFifo(ost, static_cast<int>(missing));
 }
 
 } // namespace tarnel

@@ -271,6 +271,8 @@ protected:
     void EncodeWholeFrames(TTranscodeRun& run, TOutputStreamState& ost, bool flush);
     AVFrame* EncoderFrameFor(TOutputStreamState& ost, int samples);
     void FlushAudioFifo(TTranscodeRun& run, TOutputStreamState& ost);
+    void PadAudioToPictures(TTranscodeRun& run, TOutputStreamState& ost);
+    void WriteSilenceToFifo(TOutputStreamState& ost, int count);
     std::vector<uint8_t> SubtitleBuffer; // encoded subtitles, allocated on first use
 
     // Sends `frame` (null: the end) to the stream's encoder and writes every packet it gives.

@@ -13,6 +13,7 @@ extern "C" {
 
 #include <algorithm>
 #include <climits>
+#include <string_view>
 
 namespace tarnel {
 
@@ -207,6 +208,7 @@ void TCustomFFmpeg::SetUpEncoding(TTranscodeRun& run, TOutputStreamState& ost, T
     switch (codec->codec_type) {
     case AVMEDIA_TYPE_AUDIO:
         ost.AudioResample = codec->sample_rate != ist.Codec->sample_rate || Opt.AudioSync > 1;
+        ost.SampleAccurate = std::string_view(ost.File->Context->oformat->name) == "dv";
         break;
     case AVMEDIA_TYPE_VIDEO:
         if (codec->pix_fmt == AV_PIX_FMT_NONE)

@@ -75,6 +75,9 @@ struct TOutputStreamState {
 
     // Audio.
     bool AudioResample = false;
+    // The muxer takes the sound by amount, not by timestamp (DV: each picture carries its own share
+    // of samples): the samples run on without gaps, and the last pictures get theirs as silence.
+    bool SampleAccurate = false;
     SwrContextPtr Resampler;
     struct {
         int Format = -1;

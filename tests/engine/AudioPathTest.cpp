@@ -386,3 +386,65 @@ TEST_F(AudioPath, RefusingEncoderFailsCleanly) {
 
 } // namespace
 } // namespace tarnel
+
+namespace tarnel {
+namespace {
+
+// Joins `copies` copies of `source` into one file with the given options.
+RunResult Join(const std::string& source, int copies, const Options& options, const std::string& output) {
+    TCustomFFmpeg engine;
+    engine.Reset();
+    for (int i = 0; i < copies; ++i)
+        if (!engine.AddInputFile(source))
+            return {true, "input: " + engine.LastError()};
+    for (const auto& [name, value] : options)
+        engine.SetOption(name, value);
+    if (engine.AddOutputFile(output, true) < 0)
+        return {true, "output: " + engine.LastError()};
+    engine.Start(false);
+    return {engine.ErrorOccurred(), engine.ErrorMessage()};
+}
+
+// DV carries each picture's share of sound inside the picture, so the muxer refuses a picture whose
+// sound has not arrived. Common sources of any rate must convert to PAL and NTSC DV with their sound.
+TEST_F(AudioPath, DvTargetsKeepTheSoundOfCommonSources) {
+    const struct {
+        const char* name;
+        Options options;
+    } sources[] = {
+        {"h264_aac.mp4", {{"vcodec", "libx264"}, {"acodec", "aac"}, {"ar", "44100"}}},
+        {"mpeg4_mp3.avi", {{"vcodec", "mpeg4"}, {"acodec", "libmp3lame"}, {"ar", "44100"}}},
+        {"h264_opus.mkv",
+         {{"vcodec", "libx264"}, {"r", "30000/1001"}, {"acodec", "libopus"}, {"ar", "48000"}}},
+    };
+    for (const auto& source : sources) {
+        const std::string input = (dir_ / source.name).string();
+        const RunResult made = Join(Fixtures().h264AacMp4, 3, source.options, input);
+        ASSERT_FALSE(made.failed) << source.name << ": " << made.message;
+        const double seconds = InspectMedia(input).duration;
+        for (const auto& [target, width, height] :
+             {std::tuple{"pal-dv", 720, 576}, std::tuple{"ntsc-dv", 720, 480}}) {
+            SCOPED_TRACE(std::string(source.name) + " to " + target);
+            const std::string output = (dir_ / (std::string(target) + ".dv")).string();
+            const RunResult result = Convert({{input, {}}}, {{"target", target}}, output);
+            ASSERT_FALSE(result.failed) << result.message;
+            const test::MediaFacts facts = InspectMedia(output);
+            const test::StreamFacts* video = facts.First("video");
+            const test::StreamFacts* audio = facts.First("audio");
+            ASSERT_TRUE(video && audio);
+            EXPECT_EQ(video->codec, "dvvideo");
+            EXPECT_EQ(video->width, width);
+            EXPECT_EQ(video->height, height);
+            EXPECT_EQ(audio->codec, "pcm_s16le");
+            EXPECT_EQ(audio->sampleRate, 48000);
+            EXPECT_EQ(audio->channels, 2);
+            EXPECT_NEAR(video->endTime, seconds, 0.15);
+            const Samples samples = DecodeAudio(output);
+            EXPECT_NEAR(static_cast<double>(samples.Frames()) / 48000, video->endTime, 0.05);
+            EXPECT_GT(ToneLevel(samples, 0, 440.0), 0.05) << "the sound is there";
+        }
+    }
+}
+
+} // namespace
+} // namespace tarnel
