@@ -33,6 +33,7 @@ test-release: build
 
 test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
 
 test-tsan: build-tsan
