@@ -357,6 +357,8 @@ private:
     void RecordError(const std::string& message);
     void CloseOpenedCodecs();
     void CreateGenericOptions();
+    // False (with LastError) while the libraries are not loaded.
+    bool ReadyForFiles();
     void JoinFinishedThreads();
     void ClearTables();
     void WaitForEvent(ManualResetEvent& event);

@@ -175,6 +175,8 @@ void DiscardAllWhen(bool disabled, AVStream* stream) {
 } // namespace
 
 bool TCustomFFmpeg::AddInputFile(const std::string& fileName) {
+    if (!ReadyForFiles())
+        return false;
     ConsumedInputOptions consumed(Opt);
     if (inputFileCount_ >= kMaxFiles) {
         lastError_ = Format("Too many input files (at most %d)", kMaxFiles);

@@ -91,6 +91,18 @@ void TCustomFFmpeg::ClearTables() {
             chain.clear();
 }
 
+// Files need the libraries, and the generic option contexts that a reset made with them; an engine
+// made before the libraries were loaded gets those contexts now.
+bool TCustomFFmpeg::ReadyForFiles() {
+    if (!LibrariesLoaded()) {
+        lastError_ = "LibAVCodec not loaded.";
+        return false;
+    }
+    if (!Generic)
+        CreateGenericOptions();
+    return true;
+}
+
 void TCustomFFmpeg::CreateGenericOptions() {
     static constexpr AVMediaType kTypes[] = {AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_DATA,
                                              AVMEDIA_TYPE_SUBTITLE, AVMEDIA_TYPE_ATTACHMENT};

@@ -105,6 +105,8 @@ int64_t SumOfInputDurations(const std::array<std::unique_ptr<TInputFile>, kMaxFi
 } // namespace
 
 int32_t TCustomFFmpeg::AddOutputFile(const std::string& fileName, bool join) {
+    if (!ReadyForFiles())
+        return -1;
     if (joined_) {
         lastError_ = "Cannot join more than one output file.";
         return -1;

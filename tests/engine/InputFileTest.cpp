@@ -361,3 +361,21 @@ TEST_F(InputFileTest, TwentyFirstInputIsRefused) {
 
 } // namespace
 } // namespace tarnel
+
+namespace tarnel {
+namespace {
+
+// An engine made before the libraries were loaded refuses files until they are, then works.
+TEST_F(InputFileTest, FilesNeedTheLibrariesLoaded) {
+    Loader().UnloadSet(kConverterLibraries);
+    TCustomFFmpeg engine;
+    engine.Reset();
+    EXPECT_FALSE(engine.AddInputFile(Fixtures().h264AacMp4));
+    EXPECT_EQ(engine.LastError(), "LibAVCodec not loaded.");
+    EXPECT_LT(engine.AddOutputFile("/tmp/never.mkv"), 0);
+    ASSERT_TRUE(Loader().LoadSet(kConverterLibraries));
+    EXPECT_TRUE(engine.AddInputFile(Fixtures().h264AacMp4)) << engine.LastError();
+}
+
+} // namespace
+} // namespace tarnel
