@@ -1,8 +1,11 @@
 #include "MainWindow.h"
 
 #include "ErrorDisplay.h"
+#include "FileInfoDialog.h"
+#include "ProgressWindow.h"
 #include "TarnelApplication.h"
 #include "base/FFmpegLoader.h"
+#include "core/FolderSetting.h"
 #include "core/ShellServices.h"
 #include "skin/SkinPictures.h"
 #include "widgets/CatalogueList.h"
@@ -21,39 +24,13 @@ namespace tarnel {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-constexpr const char* kSettingsFileName = "tarnelmain.ini";
-constexpr const char* kProfileFileName = "tarnelformat.ini";
-
-// The shipped catalogue is copied into the settings folder when it is missing there; when the copy
-// cannot be made, the shipped file is read where it is.
-std::string PrepareProfileFile(const std::string& settingsFolder, std::string& problem) {
-    const std::string target = settingsFolder + kProfileFileName;
-    std::error_code ec;
-    if (fs::exists(target, ec))
-        return target;
-    const std::string shipped = TGlobalObject::ShippedDataFolder() + kProfileFileName;
-    if (!fs::exists(shipped, ec)) {
-        problem = "The profile catalogue " + shipped + " is missing; profiles use their default values.";
-        return target;
-    }
-    fs::create_directories(settingsFolder, ec);
-    fs::copy_file(shipped, target, ec);
-    if (!ec)
-        return target;
-    problem = "Cannot copy the profile catalogue to " + target + ": " + ec.message();
-    return shipped;
-}
-
-} // namespace
-
 TfrmMain::TfrmMain(TShellServices& services, QWidget* parent)
     : QWidget(parent)
     , services_(services) {
     CreateGlobalObject();
     BuildLayout();
     ConnectSignals();
+    ConnectConverter();
     LoadMediaLibraries();
 }
 
@@ -69,10 +46,11 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::CreateGlobalObject() {
     global_ = std::make_unique<TGlobalObject>();
     const std::string folder = TGlobalObject::GetSpecialFolder(TSpecialFolder::Settings);
-    global_->SetSettingsFile(folder + kSettingsFileName);
+    global_->SetSettingsFile(folder + TGlobalObject::kSettingsFileName);
     std::string problem;
-    global_->SetProfileFile(PrepareProfileFile(folder, problem));
+    global_->SetProfileFile(TGlobalObject::PrepareProfileFile(folder, problem));
     settings_ = std::make_unique<TMainSettings>(global_->SettingsFile());
+    SetApplicationTitle(QString::fromStdString(global_->AppTitle()));
     if (auto* app = dynamic_cast<TTarnelApplication*>(QApplication::instance())) {
         auto display = std::make_shared<TErrorDisplay>(services_, [this] { return global_->AppTitle(); });
         app->SetErrorHandler([display](std::exception_ptr error) { display->Show(error); });
@@ -111,7 +89,10 @@ void TfrmMain::showEvent(QShowEvent* event) {
         button->setEnabled(false);
     imgStill_->hide();
     imgStill_->setGeometry(pnlPreview_->rect());
-    previewFrame_ = std::make_unique<TBitmap>();
+    {
+        std::lock_guard lock(previewMutex_);
+        previewFrame_ = std::make_unique<TBitmap>();
+    }
     spareFrame_ = std::make_unique<TBitmap>();
     trcPreview_->setEnabled(false);
 
@@ -168,7 +149,10 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     converter_.OnTerminate = nullptr;
     converter_.Stop(true);
     player_.Close(true);
-    previewFrame_.reset();
+    {
+        std::lock_guard lock(previewMutex_);
+        previewFrame_.reset();
+    }
     spareFrame_.reset();
     TaskRows.clear();
     closing_ = true;
@@ -179,6 +163,24 @@ void TfrmMain::StopPreview() {
     if (player_.IsPaused())
         player_.Resume();
     player_.Close(true);
+}
+
+void TfrmMain::btnBrowseClick() {
+    const std::string chosen = services_.ChooseOutputFolder(edtOutput_->text().toStdString());
+    const std::string shown =
+        SetFolderFromChooser(chosen, edtOutput_->text().toStdString(), services_,
+                             [this](const std::string& folder) { settings_->SetOutputFolder(folder); });
+    if (!shown.empty())
+        edtOutput_->setText(QString::fromStdString(shown));
+}
+
+void TfrmMain::ShowFileInformation() {
+    if (!fileInfo_)
+        fileInfo_ = std::make_unique<TfrmFileInfo>(this);
+    const int row = lvFiles_->SelectedIndex();
+    fileInfo_->ShowFile(lvFiles_->RowCount() > 0 && row >= 0 ? lvFiles_->Row(row)->Record().SourceFile
+                                                             : std::string());
+    fileInfo_->exec();
 }
 
 void TfrmMain::OpenOutputFolder() {

@@ -6,13 +6,18 @@
 
 #include "base/Bitmap.h"
 #include "converter/FFConverter.h"
+#include "core/BatchPlan.h"
 #include "core/GlobalObject.h"
 #include "core/MainSettings.h"
 #include "player/FFPlayer.h"
 
+#include <QImage>
 #include <QStringList>
 #include <QWidget>
+#include <atomic>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,6 +34,8 @@ namespace tarnel {
 
 class TCatalogueList;
 class TFileListView;
+class TfrmFileInfo;
+class TfrmProgress;
 class TShellServices;
 
 class TfrmMain : public QWidget {
@@ -62,6 +69,19 @@ public:
     void AddFiles(const std::vector<std::string>& files);
     void btnRemoveClick();
     void btnClearClick();
+    // Start: a task per ticked row, then the progress window until the run ends.
+    void btnStartClick();
+    void btnBrowseClick();
+    void ShowFileInformation();
+    TfrmProgress* ProgressWindow() { return progress_.get(); }
+    const TBatchPlan& Plan() const { return plan_; }
+    // The report handlers of the conversion component (progress and preview frames arrive on the
+    // main thread, termination reports on threads of their own).
+    void ProgressReport(const TProgressInfo& info);
+    void PreviewReport(const TPreviewInfo& info);
+    void TerminateReport(const TTerminateInfo& info, int run);
+    int CurrentRun() const { return runId_.load(); }
+    QImage LatestPreviewFrame();
     void OpenCatalogue(bool resize);
     void HideCatalogue();
     // Rereads "FormatName" and refills the catalogue list (show, and after the settings dialog).
@@ -86,6 +106,11 @@ private:
     void UpdateEditMenu();
     void ChooseProfile(const QString& caption, int code);
     void OpenOutputFolder();
+    void ConnectConverter();
+    int TickedRowCount() const;
+    void ReportProblemsOfTheRun();
+    void TaskReport(const TTerminateInfo& info);
+    void EndRun();
     void StopPreview();
     bool CatalogueOwns(QObject* object) const;
     std::string LibraryFolder() const;
@@ -97,6 +122,16 @@ private:
     TFFConverter converter_;
     TFFPlayer player_;
     std::vector<int32_t> TaskRows;
+    TBatchPlan plan_;
+    std::atomic<int> runId_{0};
+    bool afterActionsDone_ = false;
+    bool runEnded_ = false;
+    bool finalReportWaiting_ = false;
+    std::set<int32_t> reportedTasks_;
+    std::vector<std::string> failures_;
+    std::unique_ptr<TfrmProgress> progress_;
+    std::unique_ptr<TfrmFileInfo> fileInfo_;
+    std::mutex previewMutex_; // guards the pixels of previewFrame_
     std::unique_ptr<TBitmap> previewFrame_;
     std::unique_ptr<TBitmap> spareFrame_;
     bool shownOnce_ = false;

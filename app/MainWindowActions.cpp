@@ -18,6 +18,14 @@ void TfrmMain::ConnectSignals() {
     connect(btnClear_, &QToolButton::clicked, this, [this] { btnClearClick(); });
     FlatButtonMenu(btnEdit_, mnuEdit_);
     connect(btnOpen_, &QPushButton::clicked, this, [this] { OpenOutputFolder(); });
+    connect(btnBrowse_, &QPushButton::clicked, this, [this] { btnBrowseClick(); });
+    for (QToolButton* start : {btnStart_, btnStartBig_})
+        connect(start, &QToolButton::clicked, this, [this] { btnStartClick(); });
+    connect(actEditStart_, &QAction::triggered, this, [this] { btnStartClick(); });
+    connect(actEditInfo_, &QAction::triggered, this, [this] { ShowFileInformation(); });
+    for (QAction* action : mnuFile_->actions())
+        if (action->text() == "&Start")
+            connect(action, &QAction::triggered, this, [this] { btnStartClick(); });
 
     connect(lvFiles_, &TFileListView::FilesDropped, this, [this](const QStringList& files) {
         std::vector<std::string> paths;

@@ -1,9 +1,12 @@
 #include "QtShellServices.h"
 
+#include "FolderChooser.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProcess>
 #include <QStringList>
 #include <QUrl>
 
@@ -79,6 +82,17 @@ std::vector<std::string> TQtShellServices::ChooseFilesToOpen(const std::vector<T
         for (const QString& file : dialog.selectedFiles())
             chosen.push_back(file.toStdString());
     return chosen;
+}
+
+std::string TQtShellServices::ChooseOutputFolder(const std::string& current) {
+    TfmDirectory chooser(*this, Parent());
+    chooser.SelectFolder(QString::fromStdString(current));
+    chooser.exec();
+    return chooser.Result().toStdString();
+}
+
+bool TQtShellServices::PowerOff() {
+    return QProcess::startDetached("systemctl", {"poweroff"});
 }
 
 void TQtShellServices::OpenUrl(const std::string& url) {

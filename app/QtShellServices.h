@@ -17,6 +17,8 @@ public:
     bool AskYesNo(const std::string& text, const std::string& caption) override;
     std::vector<std::string> ChooseFilesToOpen(const std::vector<TFileFilter>& filters) override;
     void OpenUrl(const std::string& url) override;
+    std::string ChooseOutputFolder(const std::string& current) override;
+    bool PowerOff() override;
 
 private:
     QWidget* Parent() const;

@@ -2,6 +2,20 @@
 
 namespace tarnel {
 
+namespace {
+constexpr const char* kTitleProperty = "tarnelApplicationTitle";
+}
+
+QString ApplicationTitle() {
+    const QVariant title = QCoreApplication::instance() ? qApp->property(kTitleProperty) : QVariant();
+    return title.isValid() ? title.toString() : QStringLiteral("Tarnel");
+}
+
+void SetApplicationTitle(const QString& title) {
+    if (QCoreApplication::instance())
+        qApp->setProperty(kTitleProperty, title);
+}
+
 TTarnelApplication::TTarnelApplication(int& argc, char** argv)
     : QApplication(argc, argv) {}
 

@@ -8,6 +8,11 @@
 
 namespace tarnel {
 
+// The application title that message boxes without a caption of their own show ("Tarnelix" once the
+// main window has set it).
+QString ApplicationTitle();
+void SetApplicationTitle(const QString& title);
+
 class TTarnelApplication : public QApplication {
 public:
     TTarnelApplication(int& argc, char** argv);

@@ -1,6 +1,8 @@
 // tarnel-cli: the command-line front end of Tarnel's media engine.
+#include "ConvertCommand.h"
 #include "PlayCommand.h"
 #include "ProbeCommand.h"
+#include "ProfilesCommand.h"
 #include "RunCommand.h"
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
@@ -14,14 +16,18 @@
 
 namespace {
 
-// Log lines go to stderr as they come, from whichever thread logs them.
-void RouteLogToStderr() {
+// Log lines go to stderr as they come, from whichever thread logs them; lines above `least` (less
+// severe) are left out.
+void RouteLogToStderr(tarnel::TLogLevel least) {
     static std::mutex outputMutex;
     tarnel::Logger().SetTriggerEventInMainThread(false);
-    tarnel::Logger().SetOnLog([](const void*, uint32_t, tarnel::TLogLevel, const std::string& message) {
-        std::lock_guard lock(outputMutex);
-        std::fprintf(stderr, "%s\n", message.c_str());
-    });
+    tarnel::Logger().SetOnLog(
+        [least](const void*, uint32_t, tarnel::TLogLevel level, const std::string& message) {
+            if (level > least)
+                return;
+            std::lock_guard lock(outputMutex);
+            std::fprintf(stderr, "%s\n", message.c_str());
+        });
 }
 
 } // namespace
@@ -66,9 +72,36 @@ int main(int argc, char** argv) {
         ->type_name("SECONDS:PATH.bmp");
     play->add_flag("--no-audio", playOptions.noAudio, "Play without sound");
     play->add_flag("--no-video", playOptions.noVideo, "Play without pictures or subtitles");
+
+    CLI::App* convert = app.add_subcommand(
+        "convert", "Convert files with an output profile of the catalogue (see profiles), with the desktop "
+                   "program's settings; one progress line and one summary line per file");
+    tarnel::cli::ConvertOptions convertOptions;
+    convert->add_option("--profile", convertOptions.profile, "Profile code (tarnel-cli profiles lists them)")
+        ->required()
+        ->type_name("CODE");
+    convert
+        ->add_option("--out", convertOptions.outputFolder,
+                     "Output folder for this run (default: the desktop "
+                     "program's output folder)")
+        ->type_name("DIR");
+    convert->add_option("--start", convertOptions.startSeconds, "Start converting at SECONDS into each file")
+        ->type_name("SECONDS")
+        ->check(CLI::NonNegativeNumber);
+    convert
+        ->add_option("--length", convertOptions.lengthSeconds,
+                     "Convert SECONDS of each file (default: to the end)")
+        ->type_name("SECONDS")
+        ->check(CLI::NonNegativeNumber);
+    convert->add_option("FILE", convertOptions.files, "Media files to convert")->required();
+
+    CLI::App* profiles =
+        app.add_subcommand("profiles", "List the output profiles: code and caption, by group");
     CLI11_PARSE(app, argc, argv);
 
-    RouteLogToStderr();
+    // convert draws its own progress lines: the engine's reports come only when asked for.
+    const bool quietEngine = convert->parsed() && app.get_option("--loglevel")->count() == 0;
+    RouteLogToStderr(quietEngine ? tarnel::llWarning : tarnel::llDebug);
     if (!tarnel::Loader().LoadSet(play->parsed() ? tarnel::kPlayerLibraries : tarnel::kConverterLibraries)) {
         std::cerr << tarnel::Loader().LastLoadError() << "\n";
         return 1;
@@ -88,6 +121,12 @@ int main(int argc, char** argv) {
                 engineArgs.push_back(arg);
         }
         return tarnel::cli::RunEngine(engineArgs, join);
+    }
+    if (convert->parsed())
+        return tarnel::cli::ConvertFiles(convertOptions, std::cout, std::cerr);
+    if (profiles->parsed()) {
+        tarnel::cli::ListProfiles(std::cout);
+        return 0;
     }
     if (probe->parsed())
         return tarnel::cli::ProbeFiles(probeFiles, std::cout, std::cerr);

@@ -243,8 +243,8 @@ void TCustomFFConverter::ApplyOutputOptions(TFFmpeg& task, const TOutputOptions&
         pending.emplace_back(name, value);
     }
 
-    if (o.Target >= 1 && o.Target <= 3) {
-        static constexpr const char* kKinds[] = {"vcd", "svcd", "dvd"};
+    if (o.Target >= 1 && o.Target <= 4) {
+        static constexpr const char* kKinds[] = {"vcd", "svcd", "dvd", "dv"};
         task.SetTarget(kKinds[o.Target - 1], TargetNorm(o.TVNorm), o.FallbackNorm == 1 ? "pal" : "ntsc");
     }
     for (const char* name : {"acodec", "vcodec", "scodec"})

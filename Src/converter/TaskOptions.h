@@ -80,7 +80,7 @@ struct TOutputOptions {
     int64_t StartTime = AV_NOPTS_VALUE; // µs
     int64_t Duration = AV_NOPTS_VALUE;  // µs
     TStreamInfo Metadata;
-    int32_t Target = 0;       // 1 vcd, 2 svcd, 3 dvd
+    int32_t Target = 0;       // 1 vcd, 2 svcd, 3 dvd, 4 dv
     int32_t TVNorm = 0;       // 0 auto, 1 pal, 2 ntsc
     int32_t FallbackNorm = 1; // 1 pal, else ntsc
     bool CustomHook = false;

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <pwd.h>
 #include <stdlib.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 #include <vector>
@@ -144,6 +146,19 @@ std::string TGlobalObject::GetLoginName() {
     return Environment("USER");
 }
 
+bool TGlobalObject::IsOnReadOnlyMedium(const std::string& folder) {
+    constexpr long kIso9660Magic = 0x9660;
+    constexpr long kUdfMagic = 0x15013346;
+    struct statvfs volume {};
+    if (::statvfs(folder.c_str(), &volume) == 0 && (volume.f_flag & ST_RDONLY))
+        return true;
+    struct statfs fileSystem {};
+    if (::statfs(folder.c_str(), &fileSystem) != 0)
+        return false;
+    const long type = static_cast<long>(fileSystem.f_type);
+    return type == kIso9660Magic || type == kUdfMagic;
+}
+
 std::string TGlobalObject::GetFileVersionText() {
     return GetFileVersionText(TARNEL_VERSION);
 }
@@ -193,6 +208,24 @@ std::string TGlobalObject::ShippedDataFolder() {
             return fs::weakly_canonical(candidate, ec).string() + "/";
     }
     return {};
+}
+
+std::string TGlobalObject::PrepareProfileFile(const std::string& settingsFolder, std::string& problem) {
+    const std::string target = settingsFolder + kProfileFileName;
+    std::error_code ec;
+    if (fs::exists(target, ec))
+        return target;
+    const std::string shipped = ShippedDataFolder() + kProfileFileName;
+    if (!fs::exists(shipped, ec)) {
+        problem = "The profile catalogue " + shipped + " is missing; profiles use their default values.";
+        return target;
+    }
+    fs::create_directories(settingsFolder, ec);
+    fs::copy_file(shipped, target, ec);
+    if (!ec)
+        return target;
+    problem = "Cannot copy the profile catalogue to " + target + ": " + ec.message();
+    return shipped;
 }
 
 } // namespace tarnel

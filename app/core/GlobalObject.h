@@ -15,6 +15,9 @@ enum class TSpecialFolder {
 
 class TGlobalObject {
 public:
+    static constexpr const char* kSettingsFileName = "tarnelmain.ini";
+    static constexpr const char* kProfileFileName = "tarnelformat.ini";
+
     TGlobalObject();
 
     const std::string& HelpUrl() const { return helpUrl_; }
@@ -35,6 +38,8 @@ public:
     // True when a temporary file can be made in the folder and deleted again.
     static bool IsFolderWritable(const std::string& folder);
     static std::string GetLoginName();
+    // True for a folder on a read-only mount or on an optical disc's file system (ISO 9660, UDF).
+    static bool IsOnReadOnlyMedium(const std::string& folder);
     // " major.minor" + release + build + " ": version 1.8.0.0 reads " 1.800 ".
     static std::string GetFileVersionText();
     static std::string GetFileVersionText(const std::string& version);
@@ -49,6 +54,9 @@ public:
     // The folder with the shipped data (tarnelformat.ini, skin/): data/ next to the executable in a
     // build tree, ../share/tarnel/ when installed. Empty when neither exists.
     static std::string ShippedDataFolder();
+    // The profile catalogue in the settings folder, copied there from the shipped one when missing;
+    // the shipped one itself when the copy cannot be made. `problem` says what went wrong, if anything.
+    static std::string PrepareProfileFile(const std::string& settingsFolder, std::string& problem);
 
 private:
     std::string helpUrl_;

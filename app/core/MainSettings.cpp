@@ -9,10 +9,16 @@ TMainSettings::TMainSettings(const std::string& fileName)
     : ini_(fileName) {}
 
 std::string TMainSettings::OutputFolder() {
+    if (!outputOverride_.empty())
+        return outputOverride_;
     return ini_.ReadString(kSettingsSection, "OutPutDir", TGlobalObject::DefaultOutputFolder());
 }
 
 bool TMainSettings::SetOutputFolder(const std::string& folder) {
+    if (!outputOverride_.empty()) {
+        outputOverride_ = folder;
+        return true;
+    }
     return ini_.WriteString(kSettingsSection, "OutPutDir", folder);
 }
 

@@ -24,6 +24,9 @@ public:
 
     std::string OutputFolder();
     bool SetOutputFolder(const std::string& folder);
+    // An output folder for this run only (the command line's --out): read and set in place of the
+    // stored one, which stays as it is.
+    void OverrideOutputFolder(const std::string& folder) { outputOverride_ = folder; }
     std::string SnapshotFolder();
     bool SetSnapshotFolder(const std::string& folder);
 
@@ -54,6 +57,7 @@ public:
 
 private:
     TIniFile ini_;
+    std::string outputOverride_;
 };
 
 } // namespace tarnel

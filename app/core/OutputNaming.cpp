@@ -4,6 +4,7 @@
 #include "MainSettings.h"
 #include "ShellServices.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace tarnel {
@@ -27,15 +28,20 @@ bool FileExists(const std::string& path) {
 
 } // namespace
 
-std::string FreeOutputName(const std::string& base, const std::string& suffix) {
+std::string FreeOutputName(const std::string& base, const std::string& suffix,
+                           const std::vector<std::string>& reserved) {
+    const auto taken = [&](const std::string& name) {
+        return FileExists(name) || std::find(reserved.begin(), reserved.end(), name) != reserved.end();
+    };
     std::string candidate = base + "_(new)" + suffix;
-    for (int n = 1; FileExists(candidate); ++n)
+    for (int n = 1; taken(candidate); ++n)
         candidate = base + "_(new_" + std::to_string(n) + ")" + suffix;
     return candidate;
 }
 
 std::string MakeOutputFileName(const std::string& sourceFile, const std::string& suffix,
-                               TMainSettings& settings, TShellServices& services) {
+                               TMainSettings& settings, TShellServices& services,
+                               const std::vector<std::string>& reserved) {
     std::string folder = settings.OutputFolder();
     if (!FolderExistsOrCreated(folder)) {
         const std::string fallback = TGlobalObject::DefaultOutputFolder();
@@ -48,7 +54,7 @@ std::string MakeOutputFileName(const std::string& sourceFile, const std::string&
     }
     if (folder.empty() || folder.back() != '/')
         folder += '/';
-    return FreeOutputName(folder + fs::path(sourceFile).stem().string(), suffix);
+    return FreeOutputName(folder + fs::path(sourceFile).stem().string(), suffix, reserved);
 }
 
 } // namespace tarnel

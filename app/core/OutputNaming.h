@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tarnel {
 
@@ -10,11 +11,15 @@ class TMainSettings;
 class TShellServices;
 
 // Uses the output folder of the settings. When it cannot be created, warns, creates the default
-// output folder and stores it as the output folder.
+// output folder and stores it as the output folder. Names in `reserved` (the outputs of other tasks
+// of the same batch) count as taken, so that no task writes over another one's file.
 std::string MakeOutputFileName(const std::string& sourceFile, const std::string& suffix,
-                               TMainSettings& settings, TShellServices& services);
+                               TMainSettings& settings, TShellServices& services,
+                               const std::vector<std::string>& reserved = {});
 
-// The first of base + "_(new)" + suffix, base + "_(new_1)" + suffix, … that names no existing file.
-std::string FreeOutputName(const std::string& base, const std::string& suffix);
+// The first of base + "_(new)" + suffix, base + "_(new_1)" + suffix, … that names no existing file
+// and none of `reserved`.
+std::string FreeOutputName(const std::string& base, const std::string& suffix,
+                           const std::vector<std::string>& reserved = {});
 
 } // namespace tarnel

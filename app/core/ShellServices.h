@@ -26,6 +26,10 @@ public:
     virtual std::vector<std::string> ChooseFilesToOpen(const std::vector<TFileFilter>& filters) = 0;
     // Opens a folder or a web page in the desktop's handler for it.
     virtual void OpenUrl(const std::string& url) = 0;
+    // The output-folder chooser: the folder the person picked, empty when none.
+    virtual std::string ChooseOutputFolder(const std::string& current) = 0;
+    // Switches the computer off; false when the system refuses.
+    virtual bool PowerOff() = 0;
 };
 
 } // namespace tarnel

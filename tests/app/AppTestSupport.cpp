@@ -30,6 +30,15 @@ void TFakeShellServices::OpenUrl(const std::string& url) {
     OpenedUrls.push_back(url);
 }
 
+std::string TFakeShellServices::ChooseOutputFolder(const std::string&) {
+    return ChosenFolder;
+}
+
+bool TFakeShellServices::PowerOff() {
+    ++PowerOffs;
+    return true;
+}
+
 namespace {
 
 void Remember(const char* name, std::string& value, bool& had) {

@@ -25,6 +25,8 @@ public:
     bool AskYesNo(const std::string& text, const std::string& caption) override;
     std::vector<std::string> ChooseFilesToOpen(const std::vector<TFileFilter>& filters) override;
     void OpenUrl(const std::string& url) override;
+    std::string ChooseOutputFolder(const std::string& current) override;
+    bool PowerOff() override;
 
     std::vector<Message> Messages;
     std::vector<std::string> Questions;
@@ -33,6 +35,8 @@ public:
     int OpenDialogs = 0;
     std::vector<TFileFilter> LastFilters;
     std::vector<std::string> OpenedUrls;
+    std::string ChosenFolder; // what the folder chooser answers
+    int PowerOffs = 0;        // never switches anything off
 };
 
 // A fresh $HOME and $XDG_CONFIG_HOME for one test; the previous values come back afterwards.

@@ -1,7 +1,9 @@
 // The main window on a real X server, as `tarnel FILE` starts it: its picture is taken and saved
 // (in $TARNEL_SCREENSHOT_DIR) for people to look at, and checked for what must be on it.
 #include "AppTestSupport.h"
+#include "EngineConvert.h"
 #include "MainWindow.h"
+#include "ProgressWindow.h"
 #include "SplashWindow.h"
 #include "StartUp.h"
 #include "widgets/CatalogueList.h"
@@ -10,6 +12,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QLineEdit>
+#include <QTimer>
 #include <QtTest/QTest>
 #include <cstdlib>
 #include <filesystem>
@@ -84,6 +87,47 @@ TEST(ScreenshotTest, MainWindowAfterStartingWithAFile) {
     ASSERT_TRUE(window.Catalogue().isVisible());
     QTest::qWait(50);
     Save(window.grab().toImage(), "main-window-catalogue.png");
+
+    services.Answers = {true};
+    window.close();
+}
+
+// The progress window of a run, paused once the first conversion picture has arrived.
+TEST(ScreenshotTest, ProgressWindowShowsTheConversion) {
+    test::TPrivateHome home;
+    test::TFakeShellServices services;
+    const std::string clip = (home.Home() / "clip.mp4").string();
+    ASSERT_EQ(test::ConvertWithEngine(
+                  test::Fixtures().h264AacMp4,
+                  {{"s", "640x360"}, {"aspect", "16:9"}, {"vcodec", "libx264"}, {"acodec", "aac"}}, clip),
+              "");
+    test::WriteTextFile(home.SettingsFile(),
+                        "[settings]\nFormatCode=205\nFormatName=Apple H.264 720p (1280 x 720) (*.mp4)\n");
+    std::unique_ptr<TDesktop> desktop = StartDesktop(services, {clip});
+    TfrmMain& window = *desktop->MainWindow;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QTest::qWait(100);
+    ASSERT_EQ(window.FileList().RowCount(), 1);
+
+    QImage picture;
+    QTimer::singleShot(0, &window, [&] {
+        TfrmProgress* progress = window.ProgressWindow();
+        ASSERT_NE(progress, nullptr);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.LatestPreviewFrame().isNull(), 10000);
+        progress->PauseClick();
+        QTest::qWait(300); // the preview timer draws the frame
+        picture = progress->grab().toImage();
+        progress->ResumeClick();
+    });
+    window.btnStartClick();
+    ASSERT_FALSE(picture.isNull());
+    Save(picture, "progress-window.png");
+    EXPECT_EQ(picture.size() / picture.devicePixelRatio(), QSize(420, 460));
+    const qreal scale = picture.devicePixelRatio();
+    const QRect preview(QPoint(24, 16) * scale, QSize(372, 210) * scale);
+    EXPECT_GT(PixelsUnlike(picture, preview, QColor(166, 202, 240)), 10000)
+        << "the conversion's picture is shown";
+    EXPECT_EQ(window.FileList().Row(0)->text(TFileListView::colProgress), "100%");
 
     services.Answers = {true};
     window.close();

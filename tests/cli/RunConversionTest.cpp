@@ -1,4 +1,5 @@
 // "tarnel-cli run" end to end: a conversion, a failing run and an interrupted one.
+#include "CliProgram.h"
 #include "MediaInspect.h"
 #include "RunCommand.h"
 #include "TestSupport.h"
@@ -29,13 +30,6 @@ RunResult RunCli(const std::vector<std::string>& args) {
     ::testing::internal::CaptureStderr();
     const int status = cli::RunEngine(args, false);
     return {status, ::testing::internal::GetCapturedStderr()};
-}
-
-// The built program: $TARNEL_CLI, else cli/tarnel-cli in the build tree this test runs from.
-fs::path CliProgram() {
-    if (const char* path = std::getenv("TARNEL_CLI"))
-        return path;
-    return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "cli" / "tarnel-cli";
 }
 
 class RunConversion : public ::testing::Test {
@@ -73,7 +67,7 @@ TEST_F(RunConversion, AnEncoderThatRefusesItsParametersFailsTheRun) {
 }
 
 TEST_F(RunConversion, CtrlCStopsWithAValidFile) {
-    const fs::path program = CliProgram();
+    const fs::path program = test::CliProgram();
     ASSERT_TRUE(fs::exists(program)) << program << " is not built";
     const std::string output = (dir_ / "interrupted.mkv").string();
     const std::string input = test::Fixtures().h264AacMp4;

@@ -30,6 +30,8 @@ MediaFacts InspectMedia(const std::string& path) {
         stream.type = type ? type : "unknown";
         stream.codec = avcodec_get_name(p->codec_id);
         stream.width = p->width;
+        stream.profile = p->profile;
+        stream.level = p->level;
         stream.height = p->height;
         stream.sampleRate = p->sample_rate;
         stream.channels = p->ch_layout.nb_channels;

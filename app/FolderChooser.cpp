@@ -1,0 +1,79 @@
+#include "FolderChooser.h"
+
+#include "TarnelApplication.h"
+#include "core/GlobalObject.h"
+#include "core/ShellServices.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeView>
+
+namespace tarnel {
+
+TfmDirectory::TfmDirectory(TShellServices& services, QWidget* parent)
+    : QDialog(parent)
+    , services_(services)
+    , model_(new QFileSystemModel(this))
+    , tree_(new QTreeView(this))
+    , ok_(new QPushButton("Ok", this)) {
+    setObjectName("fmDirectory");
+    setWindowTitle("Browse");
+    setFixedSize(322, 351);
+    auto* label = new QLabel("Please select an output directory:", this);
+    label->setGeometry(12, 10, 300, 20);
+
+    model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
+    model_->setRootPath(QDir::rootPath());
+    tree_->setObjectName("tvFolders");
+    tree_->setModel(model_);
+    for (int column = 1; column < model_->columnCount(); ++column)
+        tree_->hideColumn(column);
+    tree_->header()->hide();
+    tree_->setGeometry(12, 34, 298, 268);
+    // A right click selects the folder under the pointer, as a left click does.
+    tree_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tree_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        const QModelIndex index = tree_->indexAt(pos);
+        if (index.isValid())
+            tree_->setCurrentIndex(index);
+    });
+
+    auto* cancel = new QPushButton("Cancel", this);
+    ok_->setGeometry(322 - 12 - 80 - 8 - 80, 314, 80, 26);
+    cancel->setGeometry(322 - 12 - 80, 314, 80, 26);
+    ok_->setDefault(true);
+    connect(ok_, &QPushButton::clicked, this, &TfmDirectory::OkClick);
+    connect(cancel, &QPushButton::clicked, this, [this] {
+        result_.clear();
+        reject();
+    });
+}
+
+void TfmDirectory::SelectFolder(const QString& folder) {
+    const QString start = !folder.isEmpty() && QDir(folder).exists() ? folder : QDir::homePath();
+    const QModelIndex index = model_->index(start);
+    tree_->setCurrentIndex(index);
+    tree_->scrollTo(index);
+    tree_->expand(index);
+}
+
+QString TfmDirectory::SelectedFolder() const {
+    return model_->filePath(tree_->currentIndex());
+}
+
+void TfmDirectory::OkClick() {
+    result_ = SelectedFolder();
+    if (!result_.isEmpty() && TGlobalObject::IsOnReadOnlyMedium(result_.toStdString())) {
+        result_.clear();
+        services_.ShowMessage("Output folder cannot be located in CD-ROM.Please select another folder.",
+                              ApplicationTitle().toStdString(), TMessageIcon::Information);
+        return;
+    }
+    accept();
+}
+
+} // namespace tarnel

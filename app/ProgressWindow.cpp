@@ -1,0 +1,246 @@
+#include "ProgressWindow.h"
+
+#include "Snapshots.h"
+#include "converter/FFConverter.h"
+#include "skin/SkinPictures.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QToolButton>
+#include <cmath>
+
+namespace tarnel {
+
+namespace {
+
+const QColor kPreviewBackground(166, 202, 240);
+
+QLabel* Caption(QWidget* parent, const char* text, int y) {
+    auto* label = new QLabel(text, parent);
+    label->setGeometry(24, y, 100, 20);
+    return label;
+}
+
+QLabel* Value(QWidget* parent, const char* name, int y) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setGeometry(124, y, 272, 20);
+    return label;
+}
+
+double SteadySeconds() {
+    static QElapsedTimer clock = [] {
+        QElapsedTimer started;
+        started.start();
+        return started;
+    }();
+    return clock.nsecsElapsed() / 1e9;
+}
+
+} // namespace
+
+TfrmProgress::TfrmProgress(TCustomFFConverter& converter, std::function<QImage()> latestFrame,
+                           TMainSettings& settings, TShellServices& services, QWidget* parent)
+    : QDialog(parent)
+    , converter_(converter)
+    , latestFrame_(std::move(latestFrame))
+    , settings_(settings)
+    , services_(services)
+    , preview_(kPreviewWidth, kPreviewHeight, QImage::Format_RGB888) {
+    setObjectName("frmProgress");
+    setWindowTitle("Progress");
+    setFixedSize(420, 460);
+    setModal(true);
+
+    imgPreview_ = new QLabel(this);
+    imgPreview_->setObjectName("imgPreview");
+    imgPreview_->setGeometry(24, 16, kPreviewWidth, kPreviewHeight);
+    preview_.fill(kPreviewBackground);
+    imgPreview_->setPixmap(QPixmap::fromImage(preview_));
+
+    Caption(this, "Current Time:", 240);
+    lblCurrentTime_ = Value(this, "lblCurrentTime", 240);
+    Caption(this, "Length:", 262);
+    lblLength_ = Value(this, "lblLength", 262);
+    Caption(this, "File Size:", 284);
+    lblFileSize_ = Value(this, "lblFileSize", 284);
+    Caption(this, "Progress:", 306);
+    lblProgress_ = Value(this, "lblProgress", 306);
+    Caption(this, "File:", 328);
+    lblFile_ = Value(this, "lblFile", 328);
+
+    barProgress_ = new QProgressBar(this);
+    barProgress_->setObjectName("barProgress");
+    barProgress_->setGeometry(24, 354, 280, 20);
+    barProgress_->setRange(0, 100);
+    barProgress_->setTextVisible(true);
+    lblTimeLeft_ = new QLabel(this);
+    lblTimeLeft_->setObjectName("lblTimeLeft");
+    lblTimeLeft_->setGeometry(310, 354, 90, 20);
+    lblTimeLeft_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    chkShutDown_ = new QCheckBox("Shut down computer after conversion", this);
+    chkShutDown_->setObjectName("chkShutDown");
+    chkShutDown_->setGeometry(24, 382, 300, 20);
+    chkOpenFolder_ = new QCheckBox("Open the output folder after conversion", this);
+    chkOpenFolder_->setObjectName("chkOpenFolder");
+    chkOpenFolder_->setGeometry(24, 402, 300, 20);
+
+    btnSnapshot_ = new QToolButton(this);
+    btnSnapshot_->setObjectName("btnSnapshot");
+    btnSnapshot_->setIcon(skin::ButtonPicture(skin::TButtonPicture::Snapshot, 24));
+    btnSnapshot_->setIconSize(QSize(24, 24));
+    btnSnapshot_->setToolTip("Save snapshot picture");
+    btnSnapshot_->setAutoRaise(true);
+    btnSnapshot_->setGeometry(24, 428, 30, 28);
+    btnPause_ = new QPushButton("Pause", this);
+    btnPause_->setObjectName("btnPause");
+    btnPause_->setGeometry(150, 428, 80, 26);
+    btnResume_ = new QPushButton("Resume", this);
+    btnResume_->setObjectName("btnResume");
+    btnResume_->setGeometry(236, 428, 80, 26);
+    btnCancel_ = new QPushButton("Cancel", this);
+    btnCancel_->setObjectName("btnCancel");
+    btnCancel_->setGeometry(322, 428, 80, 26);
+
+    connect(btnPause_, &QPushButton::clicked, this, &TfrmProgress::PauseClick);
+    connect(btnResume_, &QPushButton::clicked, this, &TfrmProgress::ResumeClick);
+    connect(btnCancel_, &QPushButton::clicked, this, &QDialog::reject);
+    connect(btnSnapshot_, &QToolButton::clicked, this, &TfrmProgress::SnapshotClick);
+    timer_.setInterval(100);
+    connect(&timer_, &QTimer::timeout, this, &TfrmProgress::DrawPreview);
+}
+
+double TfrmProgress::Now() const {
+    return SteadySeconds();
+}
+
+void TfrmProgress::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    setFixedSize(420, 460);
+    for (QLabel* label : {lblCurrentTime_, lblFileSize_, lblLength_, lblProgress_, lblFile_, lblTimeLeft_})
+        label->clear();
+    chkOpenFolder_->setChecked(true);
+    btnPause_->setEnabled(true);
+    btnResume_->setEnabled(false);
+    preview_.fill(kPreviewBackground);
+    imgPreview_->setPixmap(QPixmap::fromImage(preview_));
+    timer_.start();
+    barProgress_->setRange(0, 100);
+    barProgress_->setValue(0);
+    finishing_ = false;
+    estimateTask_ = -1;
+    converter_.StartTask(1);
+}
+
+// Closing in any way stops the run; the final report of a run that has ended closes it quietly.
+void TfrmProgress::done(int result) {
+    timer_.stop();
+    if (!finishing_)
+        converter_.Stop(true);
+    QDialog::done(result);
+}
+
+void TfrmProgress::FinishRun() {
+    finishing_ = true;
+    if (isVisible())
+        accept();
+    finishing_ = false;
+}
+
+void TfrmProgress::PauseClick() {
+    converter_.Pause();
+    estimate_.Pause(Now());
+    btnPause_->setEnabled(false);
+    btnResume_->setEnabled(true);
+}
+
+void TfrmProgress::ResumeClick() {
+    converter_.Resume();
+    estimate_.Resume(Now());
+    btnPause_->setEnabled(true);
+    btnResume_->setEnabled(false);
+}
+
+void TfrmProgress::SetBar(int percent) {
+    if (barProgress_->maximum() == 0)
+        barProgress_->setRange(0, 100);
+    barProgress_->setValue(percent);
+}
+
+bool TfrmProgress::ShutDownTicked() const {
+    return chkShutDown_->isChecked();
+}
+
+bool TfrmProgress::OpenFolderTicked() const {
+    return chkOpenFolder_->isChecked();
+}
+
+QString TfrmProgress::ShortFileName(const QString& name) {
+    if (name.size() < 51)
+        return name;
+    const QString suffix = QFileInfo(name).suffix();
+    return name.left(44) + ".." + (suffix.isEmpty() ? QString() : "." + suffix);
+}
+
+void TfrmProgress::ShowProgress(int taskIndex, int taskCount, int64_t currentUs, int64_t totalUs,
+                                int64_t totalBytes, const QString& fileName) {
+    if (taskIndex != estimateTask_) {
+        estimateTask_ = taskIndex;
+        estimate_.Start(Now());
+    }
+    estimate_.Update(currentUs, totalUs, Now());
+    const int percent = estimate_.Percent();
+    if (percent >= 0) {
+        SetBar(percent);
+    } else {
+        barProgress_->setRange(0, 0); // unknown length: the bar shows that work goes on
+    }
+    lblCurrentTime_->setText(QString::number(currentUs / 1000000) + " Second");
+    lblLength_->setText(totalUs > 0 ? QString::number(totalUs / 1000000) + " Second" : QString("unknown"));
+    lblFileSize_->setText(QString::number(totalBytes / 1000) + " kb");
+    lblProgress_->setText("[" + QString::number(taskIndex + 1) + "/" + QString::number(taskCount) + "]");
+    lblFile_->setText(ShortFileName(fileName));
+    const double left = estimate_.SecondsLeft();
+    lblTimeLeft_->setText(left >= 0 ? QString::fromStdString(SecondsToClock(std::llround(left))) + " left"
+                                    : QString());
+}
+
+// Largest rectangle of the frame's shape in the area: the full width with bars above and below, or
+// the full height with bars left and right.
+QRect TfrmProgress::FitFrame(QSize frame, QRect area) {
+    const double a = static_cast<double>(frame.width()) / area.width();
+    const double b = static_cast<double>(frame.height()) / area.height();
+    if (a >= b) {
+        const int c = static_cast<int>(std::nearbyint((area.height() - frame.height() / a) / 2));
+        return QRect(area.left(), area.top() + c, area.width(), area.height() - 2 * c);
+    }
+    const int c = static_cast<int>(std::nearbyint((area.width() - frame.width() / b) / 2));
+    return QRect(area.left() + c, area.top(), area.width() - 2 * c, area.height());
+}
+
+void TfrmProgress::DrawPreview() {
+    const QImage frame = latestFrame_ ? latestFrame_() : QImage();
+    if (frame.width() <= 0 || frame.height() <= 0)
+        return;
+    preview_.fill(kPreviewBackground);
+    QPainter painter(&preview_);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(FitFrame(frame.size(), preview_.rect()), frame);
+    painter.end();
+    imgPreview_->setPixmap(QPixmap::fromImage(preview_));
+}
+
+void TfrmProgress::SnapshotClick() {
+    const QImage full = latestFrame_ ? latestFrame_() : QImage();
+    if (full.isNull())
+        return;
+    SaveSnapshotPictures(full, preview_, settings_, services_);
+}
+
+} // namespace tarnel

@@ -1,0 +1,90 @@
+// The progress window of a batch: a live picture of the conversion, the figures of the task that
+// runs, the after-conversion choices, snapshot, Pause, Resume and Cancel. Opening it starts the
+// tasks; closing it in any way stops them.
+#pragma once
+
+#include "core/ProgressEstimate.h"
+
+#include <QDialog>
+#include <QImage>
+#include <QTimer>
+#include <functional>
+
+class QCheckBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QToolButton;
+
+namespace tarnel {
+
+class TCustomFFConverter;
+class TMainSettings;
+class TShellServices;
+
+class TfrmProgress : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int kPreviewWidth = 372;
+    static constexpr int kPreviewHeight = 210;
+
+    // `latestFrame` gives the newest conversion picture (a null image while there is none).
+    TfrmProgress(TCustomFFConverter& converter, std::function<QImage()> latestFrame, TMainSettings& settings,
+                 TShellServices& services, QWidget* parent = nullptr);
+
+    // The figures of a progress report: the task (0-based) of `taskCount`, the source's name.
+    void ShowProgress(int taskIndex, int taskCount, int64_t currentUs, int64_t totalUs, int64_t totalBytes,
+                      const QString& fileName);
+    void SetBar(int percent);
+    bool ShutDownTicked() const;
+    bool OpenFolderTicked() const;
+    // Closes the window once the run has ended (the final report), without stopping anything.
+    void FinishRun();
+
+    // The rectangle of the largest `frame`-shaped picture centred in `area` (rounded halves to even).
+    static QRect FitFrame(QSize frame, QRect area);
+    // The "File:" text: the name when shorter than 51 characters, else its first 44, "..", and the
+    // extension with its dot.
+    static QString ShortFileName(const QString& name);
+    // The picture as the window shows it (372 × 210, with its bars).
+    const QImage& PreviewPicture() const { return preview_; }
+
+    void PauseClick();
+    void ResumeClick();
+    void SnapshotClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void done(int result) override;
+
+private:
+    void DrawPreview();
+    double Now() const;
+
+    TCustomFFConverter& converter_;
+    std::function<QImage()> latestFrame_;
+    TMainSettings& settings_;
+    TShellServices& services_;
+    QImage preview_;
+    QTimer timer_;
+    TProgressEstimate estimate_;
+    int estimateTask_ = -1;
+    bool finishing_ = false;
+
+    QLabel* imgPreview_;
+    QLabel* lblCurrentTime_;
+    QLabel* lblLength_;
+    QLabel* lblFileSize_;
+    QLabel* lblProgress_;
+    QLabel* lblFile_;
+    QLabel* lblTimeLeft_;
+    QProgressBar* barProgress_;
+    QCheckBox* chkShutDown_;
+    QCheckBox* chkOpenFolder_;
+    QToolButton* btnSnapshot_;
+    QPushButton* btnPause_;
+    QPushButton* btnResume_;
+    QPushButton* btnCancel_;
+};
+
+} // namespace tarnel

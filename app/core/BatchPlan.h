@@ -1,0 +1,54 @@
+// A batch run's tasks: one conversion task per ticked row of the file list, in row order, built
+// with the current profile; rows whose file can no longer be opened are skipped and named.
+#pragma once
+
+#include "TaskOptionsBuilder.h"
+#include "converter/FFConverter.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarnel {
+
+struct TlvFilesRecord;
+
+struct TBatchRow {
+    int32_t Index = 0; // in the file list
+    TlvFilesRecord* Record = nullptr;
+    bool Checked = false;
+};
+
+struct TBatchSkip {
+    int32_t Row = 0;
+    std::string File;
+    std::string Reason; // names the file
+};
+
+struct TBatchPlan {
+    std::vector<int32_t> TaskRows;    // the row of each task
+    std::vector<std::string> Outputs; // the output file of each task
+    std::vector<TBatchSkip> Skipped;
+
+    // The file-list row of a task; -1 for an index outside the run.
+    int32_t RowOfTask(int32_t task) const;
+};
+
+// The thread priority of the conversions from the settings' "priority": 0 idle, 1 normal, 2 lower,
+// 3 lowest; other values leave the component's priority as it is.
+void ApplyPrioritySetting(TCustomFFConverter& converter, int32_t priority);
+
+// Clears the component's tasks and adds one per ticked row, converted with profile `code`. Errors
+// of the profile's values (std::invalid_argument) are not caught: the tasks made so far stay until
+// the next ClearTasks.
+TBatchPlan BuildBatch(TCustomFFConverter& converter, const std::vector<TBatchRow>& rows, int32_t code,
+                      TMappingContext& context);
+
+// Deletes the output of a task that failed, so that a half-written file never looks like a good
+// one. A stopped task's output is kept: it was closed properly and plays.
+void RemoveFailedOutput(const TBatchPlan& plan, const TTerminateInfo& info);
+
+// One line naming the files that were skipped and why; empty when none was.
+std::string SkippedFilesText(const TBatchPlan& plan);
+
+} // namespace tarnel

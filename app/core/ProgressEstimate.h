@@ -1,0 +1,40 @@
+// How far a conversion is and how long it still needs: the percentage of the expected length, the
+// speed in media seconds per second of work, and the time left. Paused time does not count as work.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tarnel {
+
+class TProgressEstimate {
+public:
+    // `now` is any steady clock in seconds.
+    void Start(double now);
+    void Pause(double now);
+    void Resume(double now);
+    // The converted part and the expected length in microseconds (≤ 0 when unknown).
+    void Update(int64_t currentUs, int64_t totalUs, double now);
+
+    // -1 while the expected length is unknown.
+    int Percent() const;
+    // 0 while nothing is measured yet.
+    double Speed() const;
+    // -1 while it cannot be told.
+    double SecondsLeft() const;
+
+private:
+    double WorkSeconds(double now) const;
+
+    double started_ = 0;
+    double pausedTotal_ = 0;
+    double pausedSince_ = -1;
+    double lastWork_ = 0;
+    int64_t current_ = 0;
+    int64_t total_ = 0;
+};
+
+// Whole seconds as H:MM:SS with unpadded hours; negative values count as 0 (3725 → "1:02:05").
+std::string SecondsToClock(int64_t seconds);
+
+} // namespace tarnel

@@ -1,0 +1,23 @@
+// tarnel-cli convert: files converted with an output profile of the catalogue, through the same
+// settings, profile files and mapping as the desktop program.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tarnel::cli {
+
+struct ConvertOptions {
+    int32_t profile = -1;
+    std::string outputFolder; // empty: the desktop program's output folder
+    double startSeconds = 0;
+    double lengthSeconds = 0; // 0: to the end
+    std::vector<std::string> files;
+};
+
+// 0 when every file converted, 1 when any failed or was skipped, 130 when stopped with Ctrl-C.
+int ConvertFiles(const ConvertOptions& options, std::ostream& out, std::ostream& errors);
+
+} // namespace tarnel::cli

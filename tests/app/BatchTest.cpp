@@ -1,0 +1,156 @@
+// Start: tasks from the ticked rows, the progress window, the reports and the end of the run.
+#include "MainWindowFixture.h"
+#include "ProgressWindow.h"
+#include "widgets/FileListView.h"
+
+#include <QProgressBar>
+#include <QTimer>
+#include <QtTest/QTest>
+#include <filesystem>
+#include <thread>
+
+namespace tarnel {
+namespace {
+
+using test::Fixtures;
+using test::MainWindowTest;
+namespace fs = std::filesystem;
+
+class BatchTest : public MainWindowTest {
+protected:
+    // AVI with MPEG-4 and MP3: a quick profile.
+    void SetUp() override {
+        outputFolder_ = home_.Home() / "out";
+        WriteSettings("[settings]\nOutPutDir=" + outputFolder_.string() +
+                      "\nFormatCode=404\nFormatName=AVI Video (*.avi)\n");
+    }
+    // Five copies of the clip; the rows at `ticked` keep their tick.
+    void AddRows(TfrmMain& window, std::initializer_list<int> ticked) {
+        std::vector<std::string> files;
+        for (int i = 0; i < 5; ++i) {
+            const fs::path copy = home_.Home() / ("clip" + std::to_string(i) + ".mp4");
+            fs::copy_file(Fixtures().h264AacMp4, copy, fs::copy_options::overwrite_existing);
+            files.push_back(copy.string());
+        }
+        window.AddFiles(files);
+        for (int i = 0; i < window.FileList().RowCount(); ++i)
+            window.FileList().Row(i)->SetChecked(std::find(ticked.begin(), ticked.end(), i) != ticked.end());
+    }
+    std::string Progress(TfrmMain& window, int row) {
+        return window.FileList().Row(row)->text(TFileListView::colProgress).toStdString();
+    }
+    fs::path outputFolder_;
+};
+
+TEST_F(BatchTest, NoTickedRowOnlyWarns) {
+    TfrmMain& window = Start();
+    AddRows(window, {});
+    window.btnStartClick();
+    ASSERT_EQ(services_.Messages.size(), 1u);
+    EXPECT_EQ(services_.Messages[0].Text, "Please select a file by clicking the check box!");
+    EXPECT_EQ(services_.Messages[0].Caption, "Warning");
+    EXPECT_EQ(window.ProgressWindow(), nullptr);
+    EXPECT_EQ(window.Converter().TaskCount(), 0);
+}
+
+TEST_F(BatchTest, ThreeTickedRowsOfFiveConvertInRowOrder) {
+    TfrmMain& window = Start();
+    AddRows(window, {1, 2, 4});
+    window.btnStartClick(); // returns when the run has ended and the progress window closed
+    EXPECT_EQ(window.Plan().TaskRows, (std::vector<int32_t>{1, 2, 4}));
+    for (int row : {1, 2, 4})
+        EXPECT_EQ(Progress(window, row), "100%") << row;
+    for (int row : {0, 3})
+        EXPECT_EQ(Progress(window, row), "") << row;
+    ASSERT_EQ(window.Plan().Outputs.size(), 3u);
+    EXPECT_EQ(window.Plan().Outputs[0], (outputFolder_ / "clip1_(new).avi").string());
+    for (const std::string& output : window.Plan().Outputs)
+        EXPECT_GT(fs::file_size(output), 10000u) << output;
+    EXPECT_EQ(services_.OpenedUrls, std::vector<std::string>{outputFolder_.string()})
+        << "the folder opens once";
+    EXPECT_EQ(services_.PowerOffs, 0);
+    ASSERT_NE(window.ProgressWindow(), nullptr);
+    EXPECT_FALSE(window.ProgressWindow()->isVisible());
+    EXPECT_EQ(window.Converter().TaskCount(), 0);
+    EXPECT_TRUE(services_.Messages.empty());
+
+    // A progress report for task 1 shows on the second ticked row.
+    TProgressInfo info;
+    info.TaskIndex = 1;
+    info.CurrentDuration = 1500000;
+    info.TotalDuration = 3000000;
+    window.ProgressReport(info);
+    EXPECT_EQ(Progress(window, 2), "50%");
+}
+
+TEST_F(BatchTest, ReportsArrivingTogetherEndTheRunOnce) {
+    TfrmMain& window = Start();
+    AddRows(window, {0, 1});
+    // While the run goes on, eight threads repeat the last task's and the final report of this run.
+    QTimer::singleShot(0, &window, [&window] {
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 8; ++i)
+            threads.emplace_back([&window] {
+                const int run = window.CurrentRun();
+                QMetaObject::invokeMethod(
+                    &window,
+                    [&window, run] {
+                        window.TerminateReport({1, true, false, {}}, run);
+                    },
+                    Qt::QueuedConnection);
+            });
+        for (std::thread& thread : threads)
+            thread.join();
+    });
+    window.btnStartClick();
+    QApplication::processEvents();
+    EXPECT_EQ(services_.OpenedUrls.size(), 1u);
+    EXPECT_FALSE(window.ProgressWindow()->isVisible());
+    // Reports of a run that has ended change nothing.
+    window.TerminateReport({-1, true, false, {}}, window.CurrentRun());
+    window.TerminateReport({1, true, false, {}}, window.CurrentRun());
+    EXPECT_EQ(services_.OpenedUrls.size(), 1u);
+}
+
+TEST_F(BatchTest, AFileThatIsGoneIsSkippedAndNamed) {
+    TfrmMain& window = Start();
+    AddRows(window, {0, 2, 3});
+    fs::remove(home_.Home() / "clip2.mp4");
+    window.btnStartClick();
+    EXPECT_EQ(window.Plan().TaskRows, (std::vector<int32_t>{0, 3}));
+    EXPECT_EQ(Progress(window, 3), "100%");
+    EXPECT_EQ(Progress(window, 2), "");
+    ASSERT_EQ(services_.Messages.size(), 1u);
+    EXPECT_EQ(services_.Messages[0].Text.rfind(
+                  "These files were not converted:\n" + (home_.Home() / "clip2.mp4").string() + ": ", 0),
+              0u)
+        << services_.Messages[0].Text;
+    EXPECT_TRUE(window.LogLines().join("\n").contains("Skipped"));
+    EXPECT_EQ(services_.OpenedUrls.size(), 1u) << "the last task of the run still opens the folder";
+
+    // Nothing left to convert: no progress window waits for a run that never comes.
+    services_.Messages.clear();
+    for (int i = 0; i < window.FileList().RowCount(); ++i)
+        window.FileList().Row(i)->SetChecked(i == 2);
+    window.btnStartClick();
+    EXPECT_TRUE(window.Plan().TaskRows.empty());
+    EXPECT_EQ(services_.Messages.size(), 1u);
+}
+
+TEST_F(BatchTest, CancelStopsTheRunAndKeepsWhatWasWritten) {
+    TfrmMain& window = Start();
+    AddRows(window, {0, 1, 2});
+    QTimer::singleShot(0, &window, [&window] {
+        window.ProgressWindow()->findChild<QProgressBar*>("barProgress"); // the window exists by now
+        window.ProgressWindow()->reject();
+    });
+    window.btnStartClick();
+    QTest::qWait(200); // the final report of the stopped run
+    EXPECT_FALSE(window.ProgressWindow()->isVisible());
+    EXPECT_EQ(window.Converter().TaskCount(), 0);
+    EXPECT_TRUE(services_.OpenedUrls.empty()) << "no after-conversion action for a stopped run";
+    EXPECT_EQ(services_.PowerOffs, 0);
+}
+
+} // namespace
+} // namespace tarnel

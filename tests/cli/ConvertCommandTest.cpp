@@ -1,0 +1,108 @@
+// tarnel-cli convert and profiles: the desktop program's profiles on the command line.
+#include "ConvertCommand.h"
+
+#include "CliProgram.h"
+#include "MediaInspect.h"
+#include "ProfilesCommand.h"
+#include "TestSupport.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tarnel {
+namespace {
+
+using test::Fixtures;
+using test::TempDir;
+namespace fs = std::filesystem;
+
+// A home of its own, so that the user's settings are neither read nor written.
+class ConvertCommandTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* name : {"HOME", "XDG_CONFIG_HOME"})
+            saved_.emplace_back(name, std::getenv(name) ? std::getenv(name) : "");
+        ::setenv("HOME", home_.Path().c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home_ / ".config").c_str(), 1);
+    }
+    void TearDown() override {
+        for (const auto& [name, value] : saved_)
+            ::setenv(name.c_str(), value.c_str(), 1);
+    }
+    TempDir home_;
+    std::vector<std::pair<std::string, std::string>> saved_;
+};
+
+TEST_F(ConvertCommandTest, ProfilesAreListedWithTheirCodes) {
+    std::ostringstream out;
+    cli::ListProfiles(out);
+    const std::string text = out.str();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\t'), 38);
+    EXPECT_NE(text.find("Apple iPod\n  0\tiPod Video MPEG-4 (*.mp4)\n"), std::string::npos);
+    EXPECT_NE(text.find("  506\tAC-3 Audio Codec (*.ac3)\n"), std::string::npos);
+}
+
+TEST_F(ConvertCommandTest, ConvertsGoodFilesAndNamesTheOthers) {
+    cli::ConvertOptions options;
+    options.profile = 404;
+    options.outputFolder = (home_ / "out").string();
+    options.startSeconds = 1;
+    options.lengthSeconds = 1;
+    options.files = {Fixtures().h264AacMp4, (home_ / "missing.mp4").string()};
+    std::ostringstream out, errors;
+    EXPECT_EQ(cli::ConvertFiles(options, out, errors), 1);
+    const fs::path output = home_ / "out" / "h264_aac_(new).avi";
+    EXPECT_NE(out.str().find("h264_aac.mp4 -> " + output.string()), std::string::npos) << out.str();
+    EXPECT_NE(errors.str().find("Skipped: " + (home_ / "missing.mp4").string()), std::string::npos)
+        << errors.str();
+    const test::MediaFacts facts = test::InspectMedia(output.string());
+    ASSERT_TRUE(facts.opened);
+    EXPECT_EQ(facts.format, "avi");
+    ASSERT_NE(facts.First("video"), nullptr);
+    EXPECT_NEAR(facts.First("video")->endTime, 1.0, 0.2) << "--length 1";
+    EXPECT_FALSE(fs::exists(home_ / ".config" / "tarnel" / "tarnelmain.ini")) << "--out is not stored";
+
+    std::ostringstream none;
+    options.profile = 9;
+    EXPECT_EQ(cli::ConvertFiles(options, none, errors), 1);
+    EXPECT_NE(errors.str().find("Unknown profile 9"), std::string::npos);
+}
+
+// Ctrl-C stops the conversion; what was converted is closed properly and plays.
+TEST_F(ConvertCommandTest, CtrlCStopsWithAPlayableFile) {
+    const fs::path program = test::CliProgram();
+    const fs::path outputFolder = home_ / "out";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, STDOUT_FILENO);
+        dup2(devnull, STDERR_FILENO);
+        execl(program.c_str(), program.c_str(), "convert", "--profile", "205", "--out", outputFolder.c_str(),
+              Fixtures().h264AacMp4.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const fs::path output = outputFolder / "h264_aac_(new).mp4";
+    for (int i = 0; i < 500 && !(fs::exists(output) && fs::file_size(output) > 0); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    const test::MediaFacts facts = test::InspectMedia(output.string());
+    ASSERT_TRUE(facts.opened);
+    ASSERT_NE(facts.First("video"), nullptr);
+    EXPECT_GT(facts.First("video")->packets, 0);
+}
+
+} // namespace
+} // namespace tarnel
