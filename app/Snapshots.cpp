@@ -1,44 +1,16 @@
 #include "Snapshots.h"
 
-#include "core/GlobalObject.h"
 #include "core/MainSettings.h"
+#include "core/OutputNaming.h"
 #include "core/ShellServices.h"
-
-#include <filesystem>
 
 namespace tarnel {
 
-namespace fs = std::filesystem;
-
-namespace {
-
-bool FolderExistsOrCreated(const std::string& folder) {
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    return fs::is_directory(folder, ec);
-}
-
-std::string SnapshotFolder(TMainSettings& settings, TShellServices& services) {
-    std::string folder = settings.SnapshotFolder();
-    if (!FolderExistsOrCreated(folder)) {
-        const std::string fallback = TGlobalObject::DefaultOutputFolder();
-        services.ShowMessage("Cannot create output directory:" + folder +
-                                 ".It will create default directory " + fallback + "!",
-                             "Warning", TMessageIcon::Warning);
-        FolderExistsOrCreated(fallback);
-        settings.SetSnapshotFolder(fallback);
-        folder = fallback;
-    }
-    if (folder.empty() || folder.back() != '/')
-        folder += '/';
-    return folder;
-}
-
-} // namespace
-
 std::string SaveSnapshotPictures(const QImage& full, const QImage& small, TMainSettings& settings,
                                  TShellServices& services) {
-    const std::string folder = SnapshotFolder(settings, services);
+    const std::string folder = FolderOrDefault(
+        settings.SnapshotFolder(),
+        [&settings](const std::string& fallback) { settings.SetSnapshotFolder(fallback); }, services);
     const bool fullSize = settings.SnapFullSize();
     const bool smallSize = settings.SnapSmallSize();
     const bool bmp = settings.SnapBmp();

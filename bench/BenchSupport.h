@@ -4,6 +4,10 @@
 
 #include "engine/FFmpeg.h"
 
+extern "C" {
+#include <libavutil/time.h>
+}
+
 #include <algorithm>
 #include <filesystem>
 #include <stdexcept>
@@ -12,6 +16,11 @@
 #include <vector>
 
 namespace tarnel::bench {
+
+// A monotonic clock in seconds.
+inline double Now() {
+    return av_gettime_relative() / 1e6;
+}
 
 inline double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());

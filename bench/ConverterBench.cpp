@@ -10,10 +10,6 @@
 #include "converter/FFConverter.h"
 #include "engine/FFmpeg.h"
 
-extern "C" {
-#include <libavutil/time.h>
-}
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -27,13 +23,10 @@ namespace {
 
 using namespace tarnel;
 using bench::Median;
+using bench::Now;
 namespace fs = std::filesystem;
 
 constexpr int kRepeats = 5;
-
-double Now() {
-    return av_gettime_relative() / 1e6;
-}
 
 void SetConversionOptions(TCustomFFmpeg& engine) {
     engine.SetOption("vcodec", "libx264");

@@ -3,12 +3,12 @@
 #include "converter/FFConverter.h"
 #include "core/BatchPlan.h"
 #include "core/Catalogue.h"
+#include "core/ConsoleShellServices.h"
 #include "core/FilesRecord.h"
 #include "core/GlobalObject.h"
 #include "core/MainSettings.h"
 #include "core/ProfileFile.h"
 #include "core/ProgressEstimate.h"
-#include "core/ShellServices.h"
 
 #include <atomic>
 #include <chrono>
@@ -26,28 +26,6 @@ namespace {
 
 constexpr int kInterruptedStatus = 130;
 constexpr int kBarWidth = 24;
-
-// The command line answers for a person: messages go to stderr; the frame-size question takes the
-// offered default.
-class TConsoleServices final : public TShellServices {
-public:
-    explicit TConsoleServices(std::ostream& errors)
-        : errors_(errors) {}
-    void ShowMessage(const std::string& text, const std::string& caption, TMessageIcon) override {
-        errors_ << caption << ": " << text << "\n";
-    }
-    bool AskYesNo(const std::string& text, const std::string&) override {
-        errors_ << text << " Yes\n";
-        return true;
-    }
-    std::vector<std::string> ChooseFilesToOpen(const std::vector<TFileFilter>&) override { return {}; }
-    void OpenUrl(const std::string&) override {}
-    std::string ChooseOutputFolder(const std::string&) override { return {}; }
-    bool PowerOff() override { return false; }
-
-private:
-    std::ostream& errors_;
-};
 
 double SteadySeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -107,7 +85,7 @@ int ConvertFiles(const ConvertOptions& options, std::ostream& out, std::ostream&
         settings.OverrideOutputFolder(
             std::filesystem::absolute(options.outputFolder).lexically_normal().string());
     TProfileFile profiles(profileFile);
-    TConsoleServices services(errors);
+    TConsoleShellServices services(errors);
     TMappingContext context{settings, profiles, services};
 
     std::vector<TlvFilesRecord> records(options.files.size());

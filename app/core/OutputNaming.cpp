@@ -39,21 +39,29 @@ std::string FreeOutputName(const std::string& base, const std::string& suffix,
     return candidate;
 }
 
-std::string MakeOutputFileName(const std::string& sourceFile, const std::string& suffix,
-                               TMainSettings& settings, TShellServices& services,
-                               const std::vector<std::string>& reserved) {
-    std::string folder = settings.OutputFolder();
-    if (!FolderExistsOrCreated(folder)) {
+std::string FolderOrDefault(const std::string& folder, const std::function<void(const std::string&)>& store,
+                            TShellServices& services) {
+    std::string usable = folder;
+    if (!FolderExistsOrCreated(usable)) {
         const std::string fallback = TGlobalObject::DefaultOutputFolder();
         services.ShowMessage("Cannot create output directory:" + folder +
                                  ".It will create default directory " + fallback + "!",
                              "Warning", TMessageIcon::Warning);
         FolderExistsOrCreated(fallback);
-        settings.SetOutputFolder(fallback);
-        folder = fallback;
+        store(fallback);
+        usable = fallback;
     }
-    if (folder.empty() || folder.back() != '/')
-        folder += '/';
+    if (usable.empty() || usable.back() != '/')
+        usable += '/';
+    return usable;
+}
+
+std::string MakeOutputFileName(const std::string& sourceFile, const std::string& suffix,
+                               TMainSettings& settings, TShellServices& services,
+                               const std::vector<std::string>& reserved) {
+    const std::string folder = FolderOrDefault(
+        settings.OutputFolder(),
+        [&settings](const std::string& fallback) { settings.SetOutputFolder(fallback); }, services);
     return FreeOutputName(folder + fs::path(sourceFile).stem().string(), suffix, reserved);
 }
 

@@ -2,6 +2,7 @@
 // "_(new_1)", "_(new_2)", … when that file exists already.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,11 @@ class TShellServices;
 std::string MakeOutputFileName(const std::string& sourceFile, const std::string& suffix,
                                TMainSettings& settings, TShellServices& services,
                                const std::vector<std::string>& reserved = {});
+
+// `folder`, made when missing, with a trailing "/". When it cannot be made: warns, makes the default
+// output folder, hands it to `store` and returns that one.
+std::string FolderOrDefault(const std::string& folder, const std::function<void(const std::string&)>& store,
+                            TShellServices& services);
 
 // The first of base + "_(new)" + suffix, base + "_(new_1)" + suffix, … that names no existing file
 // and none of `reserved`.
