@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 
 namespace tarnel {
@@ -42,6 +43,9 @@ TfmDirectory::TfmDirectory(TShellServices& services, QWidget* parent)
             tree_->setCurrentIndex(index);
     });
 
+    connect(model_, &QFileSystemModel::directoryLoaded, this, [this] { ShowPending(); });
+    connect(tree_, &QTreeView::clicked, this, [this] { pending_.clear(); });
+
     auto* cancel = new QPushButton("Cancel", this);
     ok_->setGeometry(322 - 12 - 80 - 8 - 80, 314, 80, 26);
     cancel->setGeometry(322 - 12 - 80, 314, 80, 26);
@@ -54,11 +58,29 @@ TfmDirectory::TfmDirectory(TShellServices& services, QWidget* parent)
 }
 
 void TfmDirectory::SelectFolder(const QString& folder) {
-    const QString start = !folder.isEmpty() && QDir(folder).exists() ? folder : QDir::homePath();
-    const QModelIndex index = model_->index(start);
+    pending_ = !folder.isEmpty() && QDir(folder).exists() ? folder : QDir::homePath();
+    ShowPending();
+}
+
+// The model reads folders in the background: the selection is made again as each level arrives,
+// until the chosen folder shows.
+void TfmDirectory::ShowPending() {
+    if (pending_.isEmpty())
+        return;
+    const QModelIndex index = model_->index(pending_);
+    if (!index.isValid())
+        return;
+    for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent())
+        tree_->expand(parent);
     tree_->setCurrentIndex(index);
-    tree_->scrollTo(index);
-    tree_->expand(index);
+    tree_->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    tree_->viewport()->update();
+}
+
+// A tree scrolls only once it has its size: the selection is shown again after the window is.
+void TfmDirectory::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    QTimer::singleShot(0, this, [this] { ShowPending(); });
 }
 
 QString TfmDirectory::SelectedFolder() const {

@@ -25,12 +25,18 @@ public:
 
     void OkClick();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    void ShowPending();
+
     TShellServices& services_;
     QFileSystemModel* model_;
     QTreeView* tree_;
     QPushButton* ok_;
     QString result_;
+    QString pending_; // the folder to show once the model has read its way there
 };
 
 } // namespace tarnel

@@ -2,6 +2,7 @@
 // and the snapshot files.
 #include "AppTestSupport.h"
 #include "FileInfoDialog.h"
+#include "FolderChooser.h"
 #include "MainWindowFixture.h"
 #include "ProgressWindow.h"
 #include "Snapshots.h"
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QtTest/QTest>
 #include <filesystem>
 
 namespace tarnel {
@@ -139,6 +141,26 @@ TEST(SnapshotTest, TheSettingsChooseSizesAndFormats) {
     SaveSnapshotPictures(full, small, settings, services);
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
     EXPECT_TRUE(fs::exists(folder / "Snapshot_full.bmp"));
+    EXPECT_TRUE(services.Messages.empty());
+}
+
+} // namespace
+} // namespace tarnel
+
+namespace tarnel {
+namespace {
+
+TEST(FolderChooserTest, StartsAtTheCurrentFolderAndRefusesNone) {
+    test::TPrivateHome home;
+    test::TFakeShellServices services;
+    const fs::path deep = home.Home() / "a" / "b";
+    fs::create_directories(deep);
+    TfmDirectory chooser(services);
+    chooser.SelectFolder(QString::fromStdString(deep.string()));
+    chooser.show();
+    QTRY_COMPARE_WITH_TIMEOUT(chooser.SelectedFolder(), QString::fromStdString(deep.string()), 5000);
+    chooser.OkClick();
+    EXPECT_EQ(chooser.Result().toStdString(), deep.string());
     EXPECT_TRUE(services.Messages.empty());
 }
 
