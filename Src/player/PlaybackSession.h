@@ -135,7 +135,8 @@ struct PlaybackSession {
     double LastFrameDelay = 0; // video thread
     std::atomic<double> VideoClockPredicted{0};
     std::atomic<double> VideoTime{0};
-    std::atomic<double> VideoDrift{0};
+    std::atomic<double> VideoDrift{0}; // 0 until the first picture is shown
+    std::atomic<double> PausedAt{0};   // when the session was last paused
     std::atomic<int64_t> VideoPosition{-1};
     std::atomic<float> SkipFrames{1};
     float SkipIndex = 0;                                                            // video thread

@@ -551,7 +551,12 @@ void TogglePause(PlaybackSession& session) {
         seekDone.Set();
     if (session.Paused) {
         const double now = Now();
-        session.FrameTimer = session.FrameTimer + now + session.VideoDrift - session.VideoTime;
+        // Before the first picture is shown the video clock is not set yet: the pictures' timer only
+        // moves on by the time spent paused.
+        if (session.VideoDrift == 0)
+            session.FrameTimer = session.FrameTimer + now - session.PausedAt;
+        else
+            session.FrameTimer = session.FrameTimer + now + session.VideoDrift - session.VideoTime;
         if (session.PauseResultShared != AVERROR(ENOSYS))
             session.VideoTime = session.VideoDrift + now;
         session.VideoDrift = session.VideoTime - now;
@@ -563,6 +568,7 @@ void TogglePause(PlaybackSession& session) {
         if (!queued.WaitFor(std::chrono::milliseconds(250)))
             queued.Set();
     }
+    session.PausedAt = Now();
     session.Paused = true;
 }
 

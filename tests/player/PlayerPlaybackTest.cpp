@@ -65,6 +65,21 @@ TEST(PlayerPlayback, PauseTwicePostsOnePauseAndResumeWhileRunningPostsNothing) {
     EXPECT_FALSE(rec.player.IsPaused());
 }
 
+// A pause before the first picture is shown, as a quick press of Pause after Play gives, must not
+// leave the pictures waiting for ever once the file is resumed.
+TEST(PlayerPlayback, PauseRightAfterOpeningThenResumePlaysOn) {
+    RecordingPlayer rec;
+    rec.player.OnFileOpen = [](TCustomPlayer&, int64_t, int, int, int& screenWidth, int& screenHeight) {
+        screenWidth = 370; // a panel of the main window's size
+        screenHeight = 240;
+    };
+    ASSERT_TRUE(rec.Open(Fixtures().h264AacMp4)) << rec.player.LastError();
+    rec.player.Pause();
+    rec.player.Resume();
+    EXPECT_TRUE(rec.WaitForPosition(1000000, 5s)) << "positions stopped after resuming";
+    EXPECT_TRUE(rec.WaitForState(psEnd, 10s));
+}
+
 TEST(PlayerPlayback, StepFrameOnPausedFileShowsTheNextPictureAndStaysPaused) {
     RecordingPlayer rec;
     ASSERT_TRUE(rec.Open(Fixtures().h264AacMp4)) << rec.player.LastError();
