@@ -4,18 +4,19 @@
 #include "FileInfoDialog.h"
 #include "ProgressWindow.h"
 #include "TarnelApplication.h"
+#include "TrackBar2.h"
 #include "base/FFmpegLoader.h"
 #include "core/FolderSetting.h"
 #include "core/ShellServices.h"
 #include "skin/SkinPictures.h"
 #include "widgets/CatalogueList.h"
 #include "widgets/FileListView.h"
+#include "widgets/PreviewPanel.h"
 
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QSlider>
 #include <QTimer>
 #include <QToolButton>
 #include <filesystem>
@@ -31,6 +32,7 @@ TfrmMain::TfrmMain(TShellServices& services, QWidget* parent)
     BuildLayout();
     ConnectSignals();
     ConnectConverter();
+    ConnectPreview();
     LoadMediaLibraries();
 }
 
@@ -88,23 +90,26 @@ void TfrmMain::showEvent(QShowEvent* event) {
     for (QToolButton* button : {btnPause_, btnStop_, btnSnapshot_, btnPrevious_, btnNext_})
         button->setEnabled(false);
     imgStill_->hide();
-    imgStill_->setGeometry(pnlPreview_->rect());
+    imgStill_->setGeometry(pnlPreview_->geometry());
     {
         std::lock_guard lock(previewMutex_);
         previewFrame_ = std::make_unique<TBitmap>();
     }
     spareFrame_ = std::make_unique<TBitmap>();
     trcPreview_->setEnabled(false);
+    UpdatePreviousNext();
+    btnPrevious_->setEnabled(false);
+    btnNext_->setEnabled(false);
 
     ApplyFolderFallbacks();
     edtOutput_->setText(QString::fromStdString(settings_->OutputFolder()));
     edtFormat_->setTextMargins(4, 2, 0, 0);
 
-    trcVolume_->setRange(0, 128);
-    {
-        const QSignalBlocker quiet(trcVolume_); // showing the stored value does not write it back
-        trcVolume_->setValue(settings_->VolumeShown());
-    }
+    trcVolume_->SetMin(0);
+    trcVolume_->SetMax(128);
+    showingSettings_ = true;
+    trcVolume_->SetPositionL(settings_->VolumeShown());
+    showingSettings_ = false;
     muted_ = settings_->Mute();
     btnMute_->setIcon(skin::MutePicture(muted_));
 
@@ -157,12 +162,6 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     TaskRows.clear();
     closing_ = true;
     event->accept();
-}
-
-void TfrmMain::StopPreview() {
-    if (player_.IsPaused())
-        player_.Resume();
-    player_.Close(true);
 }
 
 void TfrmMain::btnBrowseClick() {

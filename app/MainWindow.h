@@ -26,14 +26,16 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
+class QPainter;
 class QPushButton;
-class QSlider;
 class QToolButton;
 
 namespace tarnel {
 
 class TCatalogueList;
 class TFileListView;
+class TPreviewPanel;
+class TTrackBar2;
 class TfrmFileInfo;
 class TfrmProgress;
 class TShellServices;
@@ -55,7 +57,9 @@ public:
     TCatalogueList& Catalogue() { return *lstFormat_; }
     QLineEdit& ProfileField() { return *edtFormat_; }
     QLineEdit& OutputFolderField() { return *edtOutput_; }
-    QSlider& VolumeBar() { return *trcVolume_; }
+    TTrackBar2& VolumeBar() { return *trcVolume_; }
+    TTrackBar2& SeekBar() { return *trcPreview_; }
+    TFFPlayer& Player() { return player_; }
     QToolButton& MuteButton() { return *btnMute_; }
     QMenu& EditMenu() { return *mnuEdit_; }
     bool Muted() const { return muted_; }
@@ -82,6 +86,16 @@ public:
     void TerminateReport(const TTerminateInfo& info, int run);
     int CurrentRun() const { return runId_.load(); }
     QImage LatestPreviewFrame();
+    // The preview panel (Play also runs Add on an empty list).
+    void PlayClick();
+    void PauseClick();
+    // Stop: also before a batch, Remove, Clear and the editing dialogs.
+    void StopPreview();
+    void PreviousClick();
+    void NextClick();
+    void MuteClick();
+    void SnapshotClick();
+    bool Paused() const { return paused_; }
     void OpenCatalogue(bool resize);
     void HideCatalogue();
     // Rereads "FormatName" and refills the catalogue list (show, and after the settings dialog).
@@ -111,7 +125,19 @@ private:
     void ReportProblemsOfTheRun();
     void TaskReport(const TTerminateInfo& info);
     void EndRun();
-    void StopPreview();
+    void ConnectPreview();
+    uintptr_t PanelHandle() const;
+    int PreviewIndex() const;
+    void UpdatePreviousNext();
+    void PlayerFileOpen(int64_t duration, int frameWidth, int frameHeight, int& screenWidth,
+                        int& screenHeight);
+    void PlayerPosition(int64_t pts);
+    void PlayerState(TPlayState state);
+    bool PreviewBarEvent(QObject* watched, QEvent* event);
+    void DrawSeekTrack(QPainter& painter);
+    void DrawSeekThumb(QPainter& painter, int x, int y);
+    void DrawVolumeTrack(QPainter& painter);
+    void DrawVolumeThumb(QPainter& painter, int x, int y);
     bool CatalogueOwns(QObject* object) const;
     std::string LibraryFolder() const;
     void FlatButtonMenu(QToolButton* button, QMenu* menu);
@@ -137,6 +163,13 @@ private:
     bool shownOnce_ = false;
     bool closing_ = false;
     bool muted_ = false;
+    // Preview state.
+    bool paused_ = false;
+    bool playRequested_ = false;
+    bool seekDrag_ = false;
+    bool reportedPanel_ = false;
+    bool showingSettings_ = false; // the volume shown at start-up is not written back
+    int64_t duration_ = 0;         // µs, of the file the preview opened
 
     // Menus
     QMenu* mnuFile_ = nullptr;
@@ -160,7 +193,7 @@ private:
     QToolButton* btnStart_ = nullptr;
     QToolButton* btnStartBig_ = nullptr;
     TFileListView* lvFiles_ = nullptr;
-    QWidget* pnlPreview_ = nullptr;
+    TPreviewPanel* pnlPreview_ = nullptr;
     QLabel* imgStill_ = nullptr;
     QToolButton* btnPrevious_ = nullptr;
     QToolButton* btnPlay_ = nullptr;
@@ -169,8 +202,8 @@ private:
     QToolButton* btnNext_ = nullptr;
     QToolButton* btnSnapshot_ = nullptr;
     QToolButton* btnMute_ = nullptr;
-    QSlider* trcPreview_ = nullptr;
-    QSlider* trcVolume_ = nullptr;
+    TTrackBar2* trcPreview_ = nullptr;
+    TTrackBar2* trcVolume_ = nullptr;
     QLabel* lblTime_ = nullptr;
     QLabel* lblDuration_ = nullptr;
     QLineEdit* edtFormat_ = nullptr;

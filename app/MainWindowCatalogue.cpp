@@ -1,5 +1,6 @@
 // The profile field of the main window and its drop-down catalogue list.
 #include "MainWindow.h"
+#include "TrackBar2.h"
 #include "widgets/CatalogueList.h"
 
 #include <QApplication>
@@ -64,6 +65,8 @@ bool TfrmMain::CatalogueOwns(QObject* object) const {
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == trcPreview_ || watched == trcVolume_) && PreviewBarEvent(watched, event))
+        return true;
     if (watched == edtFormat_) {
         if (event->type() == QEvent::MouseButtonPress &&
             static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {

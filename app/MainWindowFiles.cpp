@@ -70,6 +70,10 @@ void TfrmMain::AddFiles(const std::vector<std::string>& files) {
         lvFiles_->SelectRow(0);
         lvFiles_->viewport()->update();
     }
+    if (playRequested_ && lvFiles_->RowCount() > 0) {
+        playRequested_ = false;
+        PlayClick();
+    }
 }
 
 void TfrmMain::btnRemoveClick() {

@@ -1,9 +1,11 @@
 // The main window's controls and their places in the fixed 914 × 566 window.
 #include "MainWindow.h"
+#include "TrackBar2.h"
 #include "core/ShellServices.h"
 #include "skin/SkinPictures.h"
 #include "widgets/CatalogueList.h"
 #include "widgets/FileListView.h"
+#include "widgets/PreviewPanel.h"
 
 #include <QAction>
 #include <QLabel>
@@ -11,7 +13,6 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSlider>
 #include <QToolButton>
 
 namespace tarnel {
@@ -192,19 +193,22 @@ void TfrmMain::BuildToolbar() {
 
 void TfrmMain::BuildPreviewPanel() {
     using skin::TButtonPicture;
-    pnlPreview_ = new QWidget(this);
-    pnlPreview_->setObjectName("pnlPreview");
+    pnlPreview_ = new TPreviewPanel(this);
     pnlPreview_->setGeometry(kPanelLeft, kListTop, kPanelWidth, kPanelHeight);
-    pnlPreview_->setAttribute(Qt::WA_StyledBackground);
-    imgStill_ = new QLabel(pnlPreview_);
+    imgStill_ = new QLabel(this);
     imgStill_->setObjectName("imgStill");
+    imgStill_->setGeometry(pnlPreview_->geometry());
     imgStill_->hide();
 
-    const int seekTop = kListTop + kPanelHeight + 8;
-    trcPreview_ = new QSlider(Qt::Horizontal, this);
+    const int seekTop = kListTop + kPanelHeight + 6;
+    trcPreview_ = new TTrackBar2(this);
     trcPreview_->setObjectName("trcPreview");
-    trcPreview_->setGeometry(kPanelLeft, seekTop, kPanelWidth, 20);
-    trcPreview_->setRange(0, 20);
+    trcPreview_->setGeometry(kPanelLeft, seekTop, kPanelWidth, 22);
+    trcPreview_->SetThumbStyle(TTrackBar2::tsUserDrawn);
+    trcPreview_->SetThumbSize(14);
+    trcPreview_->SetTrackStyle(TTrackBar2::trUserDrawn);
+    trcPreview_->SetTickStyle(TTrackBar2::tiUserDrawn);
+    trcPreview_->setFocusPolicy(Qt::NoFocus);
 
     const int buttonsTop = seekTop + 28;
     struct PlayerButtonDef {
@@ -234,10 +238,15 @@ void TfrmMain::BuildPreviewPanel() {
     btnMute_->setFocusPolicy(Qt::NoFocus);
     btnMute_->setGeometry(x + 8, buttonsTop + 1, 43, 28);
 
-    trcVolume_ = new QSlider(Qt::Horizontal, this);
+    trcVolume_ = new TTrackBar2(this);
     trcVolume_->setObjectName("trcVolume");
-    trcVolume_->setGeometry(x + 56, buttonsTop + 6, kPanelLeft + kPanelWidth - (x + 56), 18);
-    trcVolume_->setRange(0, 128);
+    trcVolume_->setGeometry(x + 56, buttonsTop + 4, kPanelLeft + kPanelWidth - (x + 56), 22);
+    trcVolume_->SetThumbStyle(TTrackBar2::tsUserDrawn);
+    trcVolume_->SetThumbSize(12);
+    trcVolume_->SetTrackStyle(TTrackBar2::trUserDrawn);
+    trcVolume_->SetTickStyle(TTrackBar2::tiUserDrawn);
+    trcVolume_->SetMax(128);
+    trcVolume_->setFocusPolicy(Qt::NoFocus);
 
     const int timeTop = buttonsTop + 38;
     lblTime_ = Label(this, "00:00:00 / ", QRect(kPanelLeft, timeTop, 80, 20), "lblTime");

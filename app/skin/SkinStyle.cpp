@@ -19,7 +19,6 @@ QWidget#frmMain > QToolButton { border: 1px solid transparent; border-radius: 4p
 QWidget#frmMain > QToolButton:hover { border-color: rgb(152, 181, 226); background-color: rgb(229, 236, 248); }
 QWidget#frmMain > QToolButton:pressed { background-color: rgb(185, 204, 236); }
 QWidget#frmMain > QToolButton:disabled { color: rgb(150, 160, 175); }
-QWidget#pnlPreview { background-color: black; border: 1px solid rgb(24, 52, 91); }
 QTreeWidget#lvFiles { background-color: white; border: 1px solid rgb(152, 181, 226); }
 QHeaderView::section {
     background-color: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 rgb(250, 251, 253), stop:1 rgb(226, 230, 246));

@@ -1,5 +1,8 @@
 #include "AppTestSupport.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -76,6 +79,18 @@ void PutLE(std::ofstream& out, uint32_t value, int bytes) {
 }
 
 } // namespace
+
+bool WaitUntil(const std::function<bool()>& condition, int milliseconds) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > milliseconds)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
 
 void WriteSilentWav(const std::filesystem::path& path, double seconds) {
     constexpr uint32_t kRate = 8000;

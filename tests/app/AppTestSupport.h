@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -55,6 +56,10 @@ private:
     bool hadHome_ = false;
     bool hadConfig_ = false;
 };
+
+// Runs the event loop until `condition` holds or `milliseconds` have passed; whether it holds.
+// (Qt's QTRY_ macros report to Qt's own test framework, not to this one.)
+bool WaitUntil(const std::function<bool()>& condition, int milliseconds = 5000);
 
 // A PCM WAV file of `seconds` of silence (8 kHz mono), whose duration every reader gets exactly.
 void WriteSilentWav(const std::filesystem::path& path, double seconds);

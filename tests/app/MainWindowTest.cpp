@@ -2,6 +2,7 @@
 #include "AboutDialog.h"
 #include "ErrorDisplay.h"
 #include "MainWindowFixture.h"
+#include "TrackBar2.h"
 #include "engine/FFmpegException.h"
 #include "widgets/CatalogueList.h"
 #include "widgets/FileListView.h"
@@ -11,7 +12,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QSlider>
 #include <QToolButton>
 #include <QtTest/QTest>
 #include <filesystem>
@@ -29,8 +29,8 @@ TEST_F(MainWindowTest, StartsWithDefaultsOnAnEmptySettingsFolder) {
     EXPECT_EQ(window.minimumSize(), window.maximumSize());
     EXPECT_EQ(window.ProfileField().text(), "Apple iPod Video MPEG-4 Movie (*.mp4)");
     EXPECT_EQ(window.Catalogue().currentRow(), -1) << "the default name is no profile caption";
-    EXPECT_EQ(window.VolumeBar().value(), 0);
-    EXPECT_EQ(window.VolumeBar().maximum(), 128);
+    EXPECT_EQ(window.VolumeBar().PositionL(), 0);
+    EXPECT_EQ(window.VolumeBar().Max(), 128);
     EXPECT_FALSE(window.Muted());
     const fs::path output = home_.Home() / "Videos" / "tarnelout";
     EXPECT_EQ(window.OutputFolderField().text().toStdString(), output.string());
@@ -62,7 +62,7 @@ TEST_F(MainWindowTest, StoredVolumeAndMuteAreShownWithoutRewritingTheFile) {
                   "\nSnapOutPutDir=" + home_.Home().string() + "\n");
     const std::string before = SettingsText();
     TfrmMain& window = Start();
-    EXPECT_EQ(window.VolumeBar().value(), 64);
+    EXPECT_EQ(window.VolumeBar().PositionL(), 64);
     EXPECT_TRUE(window.Muted());
     EXPECT_EQ(SettingsText(), before);
 }

@@ -6,12 +6,14 @@
 #include "ProgressWindow.h"
 #include "SplashWindow.h"
 #include "StartUp.h"
+#include "TrackBar2.h"
 #include "widgets/CatalogueList.h"
 #include "widgets/FileListView.h"
 
 #include <QGuiApplication>
 #include <QImage>
 #include <QLineEdit>
+#include <QScreen>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <cstdlib>
@@ -92,6 +94,31 @@ TEST(ScreenshotTest, MainWindowAfterStartingWithAFile) {
     window.close();
 }
 
+// A file playing in the preview panel: the player's picture is on the screen.
+TEST(ScreenshotTest, PreviewPlaysInsideTheMainWindow) {
+    test::TPrivateHome home;
+    test::TFakeShellServices services;
+    std::unique_ptr<TDesktop> desktop = StartDesktop(services, {test::Fixtures().h264AacMp4});
+    TfrmMain& window = *desktop->MainWindow;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(test::WaitUntil([&] { return window.FileList().RowCount() == 1; }));
+    window.PlayClick();
+    ASSERT_TRUE(test::WaitUntil([&] { return window.SeekBar().PositionL() > 0; }, 5000)) << "the file plays";
+    window.PauseClick();
+    QTest::qWait(300);
+    // The player draws into the panel's own window: the screen shows it, a grab of the widgets does not.
+    const QImage screen = QGuiApplication::primaryScreen()->grabWindow(window.winId()).toImage();
+    Save(screen, "preview-playing.png");
+    const qreal scale = screen.devicePixelRatio();
+    const QWidget& panel = *window.findChild<QWidget*>("pnlPreview");
+    const QRect area(panel.mapTo(&window, QPoint(0, 0)) * scale, panel.size() * scale);
+    EXPECT_GT(PixelsUnlike(screen, area, Qt::black), area.width() * area.height() / 4)
+        << "the picture is not black";
+    window.StopPreview();
+    services.Answers = {true};
+    window.close();
+}
+
 // The progress window of a run, paused once the first conversion picture has arrived.
 TEST(ScreenshotTest, ProgressWindowShowsTheConversion) {
     test::TPrivateHome home;
@@ -113,7 +140,7 @@ TEST(ScreenshotTest, ProgressWindowShowsTheConversion) {
     QTimer::singleShot(0, &window, [&] {
         TfrmProgress* progress = window.ProgressWindow();
         ASSERT_NE(progress, nullptr);
-        QTRY_VERIFY_WITH_TIMEOUT(!window.LatestPreviewFrame().isNull(), 10000);
+        ASSERT_TRUE(test::WaitUntil([&] { return !window.LatestPreviewFrame().isNull(); }, 10000));
         progress->PauseClick();
         QTest::qWait(300); // the preview timer draws the frame
         picture = progress->grab().toImage();

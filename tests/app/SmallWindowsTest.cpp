@@ -158,7 +158,8 @@ TEST(FolderChooserTest, StartsAtTheCurrentFolderAndRefusesNone) {
     TfmDirectory chooser(services);
     chooser.SelectFolder(QString::fromStdString(deep.string()));
     chooser.show();
-    QTRY_COMPARE_WITH_TIMEOUT(chooser.SelectedFolder(), QString::fromStdString(deep.string()), 5000);
+    ASSERT_TRUE(
+        test::WaitUntil([&] { return chooser.SelectedFolder() == QString::fromStdString(deep.string()); }));
     chooser.OkClick();
     EXPECT_EQ(chooser.Result().toStdString(), deep.string());
     EXPECT_TRUE(services.Messages.empty());
