@@ -2,7 +2,9 @@
 
 #include "ErrorDisplay.h"
 #include "FileInfoDialog.h"
+#include "PreferencesDialog.h"
 #include "ProgressWindow.h"
+#include "SettingsDialog.h"
 #include "TarnelApplication.h"
 #include "TrackBar2.h"
 #include "base/FFmpegLoader.h"
@@ -128,14 +130,9 @@ void TfrmMain::showEvent(QShowEvent* event) {
 // An output or snapshot folder that cannot be written is replaced, without a message, by the
 // fallback folder, which is written back.
 void TfrmMain::ApplyFolderFallbacks() {
-    const auto usable = [](const std::string& folder) {
-        std::error_code ec;
-        fs::create_directories(folder, ec);
-        return TGlobalObject::IsFolderWritable(folder);
-    };
-    if (!usable(settings_->OutputFolder()))
+    if (!FolderUsable(settings_->OutputFolder()))
         settings_->SetOutputFolder(TGlobalObject::FallbackOutputFolder());
-    if (!usable(settings_->SnapshotFolder()))
+    if (!FolderUsable(settings_->SnapshotFolder()))
         settings_->SetSnapshotFolder(TGlobalObject::FallbackOutputFolder());
 }
 

@@ -37,7 +37,9 @@ class TFileListView;
 class TPreviewPanel;
 class TTrackBar2;
 class TfrmFileInfo;
+class TfrmPreference;
 class TfrmProgress;
+class TfrmSettings;
 class TShellServices;
 
 class TfrmMain : public QWidget {
@@ -77,6 +79,10 @@ public:
     void btnStartClick();
     void btnBrowseClick();
     void ShowFileInformation();
+    void ShowSettingsDialog();
+    void ShowPreferences();
+    TfrmSettings* SettingsDialog() { return settingsDialog_.get(); }
+    TfrmPreference* Preferences() { return preferences_.get(); }
     TfrmProgress* ProgressWindow() { return progress_.get(); }
     const TBatchPlan& Plan() const { return plan_; }
     // The report handlers of the conversion component (progress and preview frames arrive on the
@@ -157,6 +163,8 @@ private:
     std::vector<std::string> failures_;
     std::unique_ptr<TfrmProgress> progress_;
     std::unique_ptr<TfrmFileInfo> fileInfo_;
+    std::unique_ptr<TfrmSettings> settingsDialog_;
+    std::unique_ptr<TfrmPreference> preferences_;
     std::mutex previewMutex_; // guards the pixels of previewFrame_
     std::unique_ptr<TBitmap> previewFrame_;
     std::unique_ptr<TBitmap> spareFrame_;

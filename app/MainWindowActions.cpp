@@ -1,6 +1,8 @@
 // What the main window's buttons and menus do, and when they are enabled.
 #include "AboutDialog.h"
 #include "MainWindow.h"
+#include "PreferencesDialog.h"
+#include "SettingsDialog.h"
 #include "widgets/CatalogueList.h"
 #include "widgets/FileListView.h"
 
@@ -19,6 +21,11 @@ void TfrmMain::ConnectSignals() {
     FlatButtonMenu(btnEdit_, mnuEdit_);
     connect(btnOpen_, &QPushButton::clicked, this, [this] { OpenOutputFolder(); });
     connect(btnBrowse_, &QPushButton::clicked, this, [this] { btnBrowseClick(); });
+    connect(btnSettings_, &QToolButton::clicked, this, [this] { ShowSettingsDialog(); });
+    connect(btnFormatSettings_, &QPushButton::clicked, this, [this] {
+        lstFormat_->SaveGroupStates(*settings_);
+        ShowSettingsDialog();
+    });
     for (QToolButton* start : {btnStart_, btnStartBig_})
         connect(start, &QToolButton::clicked, this, [this] { btnStartClick(); });
     connect(actEditStart_, &QAction::triggered, this, [this] { btnStartClick(); });
@@ -55,6 +62,19 @@ void TfrmMain::ConnectSignals() {
                 TfrmAbout about(*global_, services_, this);
                 about.exec();
             });
+}
+
+void TfrmMain::ShowSettingsDialog() {
+    if (!settingsDialog_)
+        settingsDialog_ = std::make_unique<TfrmSettings>(
+            *settings_, global_->ProfileFile(), services_, [this] { FillCatalogue(); }, this);
+    settingsDialog_->exec();
+}
+
+void TfrmMain::ShowPreferences() {
+    if (!preferences_)
+        preferences_ = std::make_unique<TfrmPreference>(*settings_, services_, this);
+    preferences_->exec();
 }
 
 // The entries that work on the selected row are enabled only when there is one.

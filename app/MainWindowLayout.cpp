@@ -82,7 +82,7 @@ void TfrmMain::BuildMenus() {
     mnuFile_->addAction("&Clear", this, [this] { btnClearClick(); });
     mnuFile_->addAction("&Start");
     mnuFile_->addSeparator();
-    mnuFile_->addAction("Se&ttings");
+    mnuFile_->addAction("Se&ttings", this, [this] { ShowSettingsDialog(); });
     mnuFile_->addAction("&Exit", this, [this] { close(); });
 
     mnuEdit_ = new QMenu(this);
@@ -132,7 +132,8 @@ void TfrmMain::BuildTopRow() {
     };
     FlatButtonMenu(menuButton("btnMenuFile", "File"), mnuFile_);
     FlatButtonMenu(menuButton("btnMenuEdit", "Edit"), mnuEdit_);
-    menuButton("btnMenuPreference", "Preference");
+    QToolButton* preference = menuButton("btnMenuPreference", "Preference");
+    connect(preference, &QToolButton::clicked, this, [this] { ShowPreferences(); });
     FlatButtonMenu(menuButton("btnMenuHelp", "Help"), mnuHelp_);
     QToolButton* website = menuButton("btnMenuWebsite", "Website");
     connect(website, &QToolButton::clicked, this, [this] { services_.OpenUrl(global_->WebsiteUrl()); });

@@ -4,7 +4,15 @@
 #include "IniFile.h"
 #include "ShellServices.h"
 
+#include <filesystem>
+
 namespace tarnel {
+
+bool FolderUsable(const std::string& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    return TGlobalObject::IsFolderWritable(folder);
+}
 
 std::string SetFolderFromChooser(const std::string& chosen, const std::string& shown,
                                  TShellServices& services,

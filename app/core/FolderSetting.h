@@ -9,6 +9,9 @@ namespace tarnel {
 
 class TShellServices;
 
+// True when the folder exists, or could be made, and a file can be written in it.
+bool FolderUsable(const std::string& folder);
+
 // `chosen` is the chooser's answer, `shown` the folder the field shows now; `store` writes the key.
 // Returns the folder to show, or an empty text when nothing changes.
 std::string SetFolderFromChooser(const std::string& chosen, const std::string& shown,

@@ -89,6 +89,20 @@ int32_t TMainSettings::Priority() {
     return ini_.ReadInteger(kSettingsSection, "priority", 1);
 }
 
+void TMainSettings::SetSnapshotChoices(bool fullSize, bool smallSize, bool bmp, bool jpg,
+                                       int32_t jpegQuality) {
+    ini_.WriteInteger(kSettingsSection, "snapBmp", bmp ? 1 : 0);
+    ini_.WriteInteger(kSettingsSection, "snapJpg", jpg ? 1 : 0);
+    ini_.WriteInteger(kSettingsSection, "snapFullSize", fullSize ? 1 : 0);
+    ini_.WriteInteger(kSettingsSection, "snapSmallSize", smallSize ? 1 : 0);
+    if (jpegQuality > 0)
+        ini_.WriteInteger(kSettingsSection, "jpgCmp", jpegQuality);
+}
+
+bool TMainSettings::SetPriority(int32_t priority) {
+    return ini_.WriteInteger(kSettingsSection, "priority", priority);
+}
+
 std::string TMainSettings::ProfileZoom(int32_t code) {
     return ini_.ReadString(ProfileSection(code), "parazoom", "lbox");
 }

@@ -47,6 +47,9 @@ public:
     bool SnapJpg();
     int32_t JpegQuality();
     int32_t Priority();
+    // The preferences' choices; the quality is written only when above 0.
+    void SetSnapshotChoices(bool fullSize, bool smallSize, bool bmp, bool jpg, int32_t jpegQuality);
+    bool SetPriority(int32_t priority);
 
     // The zoom mode of a profile's user section ("parazoom"), "lbox" when not chosen yet.
     std::string ProfileZoom(int32_t code);

@@ -140,6 +140,26 @@ std::string VolumeValue(const std::string& entry) {
     return {};
 }
 
+void CopyH264Extras(TProfileFile& profiles, int32_t code, TIniFile& userFile, const std::string& section) {
+    const auto integer = [](const std::string& text) {
+        int32_t value = 0;
+        if (!TryStrToInt(text, value))
+            throw std::invalid_argument("'" + text + "' is not a valid integer value");
+        return value;
+    };
+    const std::string bitExact = profiles.ReadString(code, "paraBitExact", "");
+    if (!bitExact.empty() && LowerCase(bitExact) == "true")
+        userFile.WriteString(section, "paraBitExact", bitExact);
+    for (const char* key : {"paraMaxBitrate", "paraBufferSize", "paraLevel", "paraQscale", "paraGop"}) {
+        const std::string value = profiles.ReadString(code, key, "");
+        if (!value.empty() && integer(value) > 0)
+            userFile.WriteString(section, key, value);
+    }
+    const std::string coder = profiles.ReadString(code, "paraCoder", "");
+    if (!coder.empty() && integer(coder) >= 0)
+        userFile.WriteString(section, "paraCoder", coder);
+}
+
 std::map<std::string, std::string> TProfileChoices::DefaultChoices(TProfileFile& profiles, int32_t code) {
     std::map<std::string, std::string> choices;
     std::string entry;

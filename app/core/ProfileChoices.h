@@ -24,6 +24,14 @@ std::string ChannelValue(const std::string& entry);      // exact text
 // entry without its last character is not a number; empty for numbers not in the table.
 std::string VolumeValue(const std::string& entry);
 
+class TIniFile;
+
+// The H.264 values of a profile that the settings dialog copies into the user's section when H264
+// is chosen: "paraBitExact" when it reads true, "paraMaxBitrate", "paraBufferSize", "paraLevel",
+// "paraQscale", "paraGop" when above 0, "paraCoder" when 0 or more, each as read. A value that is no
+// integer throws std::invalid_argument; those written before it stay written.
+void CopyH264Extras(TProfileFile& profiles, int32_t code, TIniFile& userFile, const std::string& section);
+
 class TProfileChoices {
 public:
     TProfileChoices(TMainSettings& settings, TProfileFile& profiles, int32_t code);
