@@ -176,6 +176,7 @@ private:
     bool playRequested_ = false;
     bool seekDrag_ = false;
     bool reportedPanel_ = false;
+    bool atEnd_ = false;           // the file played to its end; Play opens it again
     bool showingSettings_ = false; // the volume shown at start-up is not written back
     int64_t duration_ = 0;         // µs, of the file the preview opened
 

@@ -107,6 +107,7 @@ void TfrmMain::UpdatePreviousNext() {
 
 void TfrmMain::PlayClick() {
     UpdatePreviousNext();
+    atEnd_ = false;
     if (paused_) {
         paused_ = false;
         btnPause_->setEnabled(true);
@@ -225,6 +226,9 @@ void TfrmMain::PlayerFileOpen(int64_t duration, int frameWidth, int frameHeight,
 }
 
 void TfrmMain::PlayerPosition(int64_t pts) {
+    // After the end the panel shows the stopped state; the last position reports may still come.
+    if (atEnd_)
+        return;
     lblTime_->setText(Clock(pts) + kTimeSeparator);
     if (seekDrag_ || duration_ <= 0)
         return;
@@ -235,6 +239,7 @@ void TfrmMain::PlayerPosition(int64_t pts) {
 void TfrmMain::PlayerState(TPlayState state) {
     if (state != psEnd)
         return;
+    atEnd_ = true;
     trcPreview_->SetPositionL(0);
     player_.Seek(0, 4, false);
     player_.Pause();
