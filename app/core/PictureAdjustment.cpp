@@ -1,0 +1,101 @@
+#include "PictureAdjustment.h"
+
+#include "base/Bitmap.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace tarnel {
+
+namespace {
+
+int32_t Clamp(int64_t value) {
+    return static_cast<int32_t>(std::clamp<int64_t>(value, 0, 255));
+}
+
+// Round half to even, as the pixel tables are specified.
+int64_t Round(double value) {
+    return static_cast<int64_t>(std::nearbyint(value));
+}
+
+} // namespace
+
+TToneTables MakeToneTables(int32_t brightness, int32_t contrast, int32_t saturation) {
+    TToneTables t;
+    const int32_t c = contrast == 100 ? 99 : contrast;
+    const double k = c > 0 ? 1.0 / std::cos(c * std::numbers::pi / 200.0) : std::cos(c * 0.015708);
+    for (int i = 0; i < 256; ++i)
+        t.Contrast[i] = static_cast<uint8_t>(Clamp(Round((i - 170) * k + 170)));
+    for (int j = 0; j < 256; ++j)
+        t.Tone[j] = t.Contrast[Clamp((static_cast<int64_t>(brightness) * (j - 1) + 256) / 256)];
+    for (int v = 0; v < 256; ++v)
+        t.Saturation[v] = static_cast<int32_t>((static_cast<uint32_t>(saturation) * static_cast<uint32_t>(v + 1)) >> 8);
+    for (int n = 0; n <= 765; ++n) {
+        const int g = n / 3;
+        t.Grey[n] = g - t.Saturation[g];
+    }
+    return t;
+}
+
+void ToneAndColourPass(TBitmap& bitmap, int32_t brightness, int32_t contrast, int32_t saturation) {
+    const TToneTables t = MakeToneTables(brightness, contrast, saturation);
+    const int width = bitmap.Width();
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        uint8_t* pixel = bitmap.ScanLine(y);
+        for (int x = 0; x < width; ++x, pixel += 3) {
+            const int32_t d = t.Grey[pixel[0] + pixel[1] + pixel[2]];
+            for (int channel = 0; channel < 3; ++channel)
+                pixel[channel] = t.Tone[Clamp(d + t.Saturation[pixel[channel]])];
+        }
+    }
+}
+
+std::array<uint8_t, 256> MakeExposureTable(int32_t exposure) {
+    std::array<uint8_t, 256> table{};
+    const double x = exposure;
+    for (int i = 0; i < 256; ++i) {
+        const int64_t e = Round(256.0 * (1.0 - std::exp((i / -128.0) * (x / 128.0))));
+        const int64_t rest = 255 - i;
+        const int64_t value = x >= 0 ? i + ((e * rest) >> 8) : i - (((-e) * rest) >> 8);
+        table[i] = static_cast<uint8_t>(Clamp(value));
+    }
+    return table;
+}
+
+void ExposurePass(TBitmap& bitmap, int32_t exposure) {
+    const std::array<uint8_t, 256> table = MakeExposureTable(exposure);
+    const int bytes = bitmap.Width() * 3;
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        uint8_t* row = bitmap.ScanLine(y);
+        for (int i = 0; i < bytes; ++i)
+            row[i] = table[row[i]];
+    }
+}
+
+void BlendOverlay(TBitmap& frame, const TBitmap& overlay, int32_t x, int32_t y, uint32_t alpha) {
+    const int64_t fw = frame.Width(), fh = frame.Height();
+    const int64_t ow = overlay.Width(), oh = overlay.Height();
+    // The part of the overlay that lies on the frame, in frame and overlay coordinates.
+    const auto span = [](int64_t at, int64_t length, int64_t limit) {
+        if (at >= 0)
+            return at + length < limit ? length : limit - at;
+        const int64_t visible = length + at;
+        return visible < limit ? visible : limit;
+    };
+    const int64_t h = span(y, oh, fh);
+    const int64_t w = span(x, ow, fw);
+    if (h <= 0 || w <= 0)
+        return;
+    const int64_t frameRow = std::max<int64_t>(y, 0), overlayRow = y < 0 ? -static_cast<int64_t>(y) : 0;
+    const int64_t frameCol = std::max<int64_t>(x, 0), overlayCol = x < 0 ? -static_cast<int64_t>(x) : 0;
+    const uint32_t a = std::min<uint32_t>(alpha, 255);
+    for (int64_t r = 0; r < h; ++r) {
+        uint8_t* target = frame.ScanLine(static_cast<int>(frameRow + r)) + frameCol * 3;
+        const uint8_t* source = overlay.ScanLine(static_cast<int>(overlayRow + r)) + overlayCol * 3;
+        for (int64_t i = 0; i < w * 3; ++i)
+            target[i] = static_cast<uint8_t>(((256 - a) * target[i] + a * source[i]) >> 8);
+    }
+}
+
+} // namespace tarnel
