@@ -8,6 +8,7 @@
 #include "TarnelApplication.h"
 #include "TrackBar2.h"
 #include "base/FFmpegLoader.h"
+#include "base/FFmpegLogger.h"
 #include "core/FolderSetting.h"
 #include "core/ShellServices.h"
 #include "skin/SkinPictures.h"
@@ -29,7 +30,8 @@ namespace fs = std::filesystem;
 
 TfrmMain::TfrmMain(TShellServices& services, QWidget* parent)
     : QWidget(parent)
-    , services_(services) {
+    , services_(services)
+    , renderer_([](const std::string& warning) { Logger().Log(nullptr, llWarning, warning); }) {
     CreateGlobalObject();
     BuildLayout();
     ConnectSignals();

@@ -10,6 +10,7 @@
 #include "core/GlobalObject.h"
 #include "core/MainSettings.h"
 #include "player/FFPlayer.h"
+#include "render/FrameHookRenderer.h"
 
 #include <QImage>
 #include <QStringList>
@@ -155,6 +156,8 @@ private:
     TFFPlayer player_;
     std::vector<int32_t> TaskRows;
     TBatchPlan plan_;
+    std::vector<const TlvFilesRecord*> hookRecords_; // the record of each task of the run
+    TFrameHookRenderer renderer_;
     std::atomic<int> runId_{0};
     bool afterActionsDone_ = false;
     bool runEnded_ = false;

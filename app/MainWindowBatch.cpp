@@ -14,6 +14,13 @@ namespace tarnel {
 
 void TfrmMain::ConnectConverter() {
     converter_.SetPreviewBitmap(true);
+    // On the conversion thread: the records of the run's rows stay as they are while the modal
+    // progress window is open.
+    converter_.OnCustomHook = [this](TCustomFFConverter&, PHookInfo info) {
+        if (info && info->Bitmap && info->TaskIndex >= 0 &&
+            static_cast<size_t>(info->TaskIndex) < hookRecords_.size())
+            renderer_.Render(*info->Bitmap, *hookRecords_[static_cast<size_t>(info->TaskIndex)], info->PTS);
+    };
     converter_.OnProgress = [this](TCustomFFConverter&, PProgressInfo info) {
         ProgressReport(*info);
     };
@@ -59,6 +66,10 @@ void TfrmMain::btnStartClick() {
     TMappingContext context{*settings_, profiles, services_};
     plan_ = BuildBatch(converter_, rows, settings_->FormatCode(), context);
     TaskRows = plan_.TaskRows;
+    hookRecords_.clear();
+    for (int32_t row : TaskRows)
+        hookRecords_.push_back(&lvFiles_->Row(row)->Record());
+    renderer_.Reset();
     for (const TBatchSkip& skip : plan_.Skipped)
         AddLogLine(QString::fromStdString("Skipped " + skip.Reason));
 
@@ -97,7 +108,8 @@ void TfrmMain::ProgressReport(const TProgressInfo& info) {
 }
 
 void TfrmMain::PreviewReport(const TPreviewInfo& info) {
-    if (!info.Bitmap || !previewFrame_)
+    // A picture without pixels leaves the last one in place.
+    if (!info.Bitmap || info.Bitmap->Width() <= 0 || info.Bitmap->Height() <= 0 || !previewFrame_)
         return;
     std::lock_guard lock(previewMutex_);
     previewFrame_->Assign(*info.Bitmap);

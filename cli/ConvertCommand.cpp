@@ -1,5 +1,6 @@
 #include "ConvertCommand.h"
 
+#include "LayerOptions.h"
 #include "converter/FFConverter.h"
 #include "core/BatchPlan.h"
 #include "core/Catalogue.h"
@@ -9,7 +10,9 @@
 #include "core/MainSettings.h"
 #include "core/ProfileFile.h"
 #include "core/ProgressEstimate.h"
+#include "render/FrameHookRenderer.h"
 
+#include <QGuiApplication>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -60,12 +63,23 @@ struct TRunState {
     bool progressed = false;              // guarded by mutex
 };
 
+std::unique_ptr<QGuiApplication> MakeFontApplication() {
+    if (QCoreApplication::instance())
+        return nullptr;
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "tarnel-cli";
+    static char* argv[] = {name, nullptr};
+    return std::make_unique<QGuiApplication>(argc, argv);
+}
+
 sigset_t StopSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    return signals;
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
 }
 
 } // namespace
@@ -88,13 +102,26 @@ int ConvertFiles(const ConvertOptions& options, std::ostream& out, std::ostream&
     TConsoleShellServices services(errors);
     TMappingContext context{settings, profiles, services};
 
+    // Text layers are measured and drawn with Qt's fonts, which need an application object.
+    std::unique_ptr<QGuiApplication> fonts;
+    if (!options.adjust.empty() || !options.layers.empty())
+        fonts = MakeFontApplication();
     std::vector<TlvFilesRecord> records(options.files.size());
     std::vector<TBatchRow> rows;
-    for (size_t i = 0; i < options.files.size(); ++i) {
-        records[i].SourceFile = options.files[i];
-        records[i].TrimStart = std::llround(options.startSeconds * 1e6);
-        records[i].TrimLength = std::llround(options.lengthSeconds * 1e6);
-        rows.push_back({static_cast<int32_t>(i), &records[i], true});
+    try {
+        for (size_t i = 0; i < options.files.size(); ++i) {
+            records[i].SourceFile = options.files[i];
+            records[i].TrimStart = std::llround(options.startSeconds * 1e6);
+            records[i].TrimLength = std::llround(options.lengthSeconds * 1e6);
+            if (!options.adjust.empty())
+                ParseAdjust(options.adjust, records[i]);
+            for (const std::string& layer : options.layers)
+                records[i].WaterMarks.push_back(ParseLayer(layer));
+            rows.push_back({static_cast<int32_t>(i), &records[i], true});
+        }
+    } catch (const OptionError& e) {
+        errors << e.what() << "\n";
+        return 1;
     }
 
     TFFConverter converter;
@@ -113,6 +140,13 @@ int ConvertFiles(const ConvertOptions& options, std::ostream& out, std::ostream&
     }
     for (const TBatchSkip& skip : plan.Skipped)
         errors << "Skipped: " << skip.Reason << "\n";
+
+    TFrameHookRenderer renderer([&errors](const std::string& warning) { errors << warning << "\n"; });
+    converter.OnCustomHook = [&](TCustomFFConverter&, PHookInfo info) {
+        const int32_t row = plan.RowOfTask(info->TaskIndex);
+        if (row >= 0 && info->Bitmap)
+            renderer.Render(*info->Bitmap, records[static_cast<size_t>(row)], info->PTS);
+    };
 
     TRunState state;
     converter.OnProgress = [&state](TCustomFFConverter&, PProgressInfo info) {

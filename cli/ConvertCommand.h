@@ -13,7 +13,9 @@ struct ConvertOptions {
     int32_t profile = -1;
     std::string outputFolder; // empty: the desktop program's output folder
     double startSeconds = 0;
-    double lengthSeconds = 0; // 0: to the end
+    double lengthSeconds = 0;        // 0: to the end
+    std::string adjust;              // "B:C:S:X"; empty: the picture as it is
+    std::vector<std::string> layers; // watermark layers, key=value lists
     std::vector<std::string> files;
 };
 

@@ -93,6 +93,16 @@ int main(int argc, char** argv) {
                      "Convert SECONDS of each file (default: to the end)")
         ->type_name("SECONDS")
         ->check(CLI::NonNegativeNumber);
+    convert
+        ->add_option("--adjust", convertOptions.adjust,
+                     "Picture settings BRIGHTNESS:CONTRAST:SATURATION:EXPOSURE (unchanged: 255:0:255:0)")
+        ->type_name("B:C:S:X");
+    convert
+        ->add_option(
+            "--layer", convertOptions.layers,
+            "A watermark layer, repeatable: text=…,x=,y=,font=,size=,bold=,italic=,underline=,strike=,"
+            "color=#rrggbb,back=#rrggbb,alpha=0..255,from=,to= (seconds), or image=FILE,x=,y=,alpha=")
+        ->type_name("KEY=VALUE,...");
     convert->add_option("FILE", convertOptions.files, "Media files to convert")->required();
 
     CLI::App* profiles =

@@ -30,7 +30,8 @@ TToneTables MakeToneTables(int32_t brightness, int32_t contrast, int32_t saturat
     for (int j = 0; j < 256; ++j)
         t.Tone[j] = t.Contrast[Clamp((static_cast<int64_t>(brightness) * (j - 1) + 256) / 256)];
     for (int v = 0; v < 256; ++v)
-        t.Saturation[v] = static_cast<int32_t>((static_cast<uint32_t>(saturation) * static_cast<uint32_t>(v + 1)) >> 8);
+        t.Saturation[v] =
+            static_cast<int32_t>((static_cast<uint32_t>(saturation) * static_cast<uint32_t>(v + 1)) >> 8);
     for (int n = 0; n <= 765; ++n) {
         const int g = n / 3;
         t.Grey[n] = g - t.Saturation[g];

@@ -44,35 +44,6 @@ bool TFakeShellServices::PowerOff() {
 
 namespace {
 
-void Remember(const char* name, std::string& value, bool& had) {
-    const char* current = std::getenv(name);
-    had = current != nullptr;
-    value = current ? current : "";
-}
-
-void Restore(const char* name, const std::string& value, bool had) {
-    if (had)
-        ::setenv(name, value.c_str(), 1);
-    else
-        ::unsetenv(name);
-}
-
-} // namespace
-
-TPrivateHome::TPrivateHome() {
-    Remember("HOME", oldHome_, hadHome_);
-    Remember("XDG_CONFIG_HOME", oldConfig_, hadConfig_);
-    ::setenv("HOME", home_.Path().c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (home_.Path() / ".config").c_str(), 1);
-}
-
-TPrivateHome::~TPrivateHome() {
-    Restore("HOME", oldHome_, hadHome_);
-    Restore("XDG_CONFIG_HOME", oldConfig_, hadConfig_);
-}
-
-namespace {
-
 void PutLE(std::ofstream& out, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)
         out.put(static_cast<char>((value >> (8 * i)) & 0xFF));

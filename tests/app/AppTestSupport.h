@@ -40,23 +40,6 @@ public:
     int PowerOffs = 0;        // never switches anything off
 };
 
-// A fresh $HOME and $XDG_CONFIG_HOME for one test; the previous values come back afterwards.
-class TPrivateHome {
-public:
-    TPrivateHome();
-    ~TPrivateHome();
-    const std::filesystem::path& Home() const { return home_.Path(); }
-    std::filesystem::path SettingsFolder() const { return home_.Path() / ".config" / "tarnel"; }
-    std::filesystem::path SettingsFile() const { return SettingsFolder() / "tarnelmain.ini"; }
-
-private:
-    TempDir home_;
-    std::string oldHome_;
-    std::string oldConfig_;
-    bool hadHome_ = false;
-    bool hadConfig_ = false;
-};
-
 // Runs the event loop until `condition` holds or `milliseconds` have passed; whether it holds.
 // (Qt's QTRY_ macros report to Qt's own test framework, not to this one.)
 bool WaitUntil(const std::function<bool()>& condition, int milliseconds = 5000);

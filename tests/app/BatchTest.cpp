@@ -1,5 +1,6 @@
 // Start: tasks from the ticked rows, the progress window, the reports and the end of the run.
 #include "MainWindowFixture.h"
+#include "PictureDecode.h"
 #include "ProgressWindow.h"
 #include "widgets/FileListView.h"
 
@@ -150,6 +151,34 @@ TEST_F(BatchTest, CancelStopsTheRunAndKeepsWhatWasWritten) {
     EXPECT_EQ(window.Converter().TaskCount(), 0);
     EXPECT_TRUE(services_.OpenedUrls.empty()) << "no after-conversion action for a stopped run";
     EXPECT_EQ(services_.PowerOffs, 0);
+}
+
+TEST_F(BatchTest, ARowsPictureSettingsReachItsOutputOnly) {
+    TfrmMain& window = Start();
+    AddRows(window, {0, 1});
+    window.FileList().Row(1)->Record().Brightness = 128; // half the levels, on the second row only
+    window.btnStartClick();
+    ASSERT_EQ(window.Plan().Outputs.size(), 2u);
+    const auto level = [](const std::string& file) {
+        const std::vector<test::DecodedPicture> pictures = test::DecodePictures(file);
+        const test::DecodedPicture& middle = pictures.at(pictures.size() / 2);
+        const std::vector<double> mean = middle.Mean(0, 0, middle.width, middle.height);
+        return (mean[0] + mean[1] + mean[2]) / 3;
+    };
+    EXPECT_NEAR(level(window.Plan().Outputs[1]) / level(window.Plan().Outputs[0]), 0.5, 0.1);
+}
+
+TEST_F(BatchTest, PreviewPicturesAreKeptForTheProgressWindow) {
+    TfrmMain& window = Start();
+    TBitmap picture(4, 2);
+    std::fill(picture.Bits(), picture.Bits() + picture.ByteSize(), 200);
+    window.PreviewReport({0, &picture, 1, 0});
+    ASSERT_EQ(window.LatestPreviewFrame().size(), QSize(4, 2));
+    EXPECT_EQ(window.LatestPreviewFrame().pixelColor(3, 1), QColor(200, 200, 200));
+    TBitmap empty;
+    window.PreviewReport({0, &empty, 2, 0});
+    EXPECT_EQ(window.LatestPreviewFrame().size(), QSize(4, 2))
+        << "a picture without pixels keeps the last one";
 }
 
 } // namespace

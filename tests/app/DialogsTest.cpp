@@ -21,23 +21,26 @@ using test::MainWindowTest;
 class SettingsDialogTest : public MainWindowTest {
 protected:
     void SetUp() override {
-        test::WriteTextFile(home_.SettingsFolder() / "tarnelformat.ini",
-                            "[formatInfo404]\nFormat=avi\nFileExt=avi\nVideoSize=as source,320x240,640x480\n"
-                            "VideoBitRate=as source,512,1200\nFrameRate=as source,25,29.97\nVideoEncoder=MPEG-4,H264\n"
-                            "AudioBitRate=as source,64,128\nSampleRate=as source,44100,48000\n"
-                            "AudioEncoder=MP3,AAC,GSM\nChannel=as source,mono 1 channel,stereo 2 channels\n"
-                            "Volume=50%,100%,loud%\niVideoSize=2\niVideoBitRate=2\niFrameRate=1\niVideoEncoder=0\n"
-                            "iAudioBitRate=2\niSampleRate=1\niAudioEncoder=0\niChannel=2\niVolume=1\n"
-                            "paraLevel=30\nparaCoder=0\nparaMaxBitrate=1500000\nparaQscale=abc\n"
-                            "[formatInfo500]\nFormat=mp3\nFileExt=mp3\nAudioEncoder=MP3\nAudioBitRate=128\n");
+        test::WriteTextFile(
+            home_.SettingsFolder() / "tarnelformat.ini",
+            "[formatInfo404]\nFormat=avi\nFileExt=avi\nVideoSize=as source,320x240,640x480\n"
+            "VideoBitRate=as source,512,1200\nFrameRate=as source,25,29.97\nVideoEncoder=MPEG-4,H264\n"
+            "AudioBitRate=as source,64,128\nSampleRate=as source,44100,48000\n"
+            "AudioEncoder=MP3,AAC,GSM\nChannel=as source,mono 1 channel,stereo 2 channels\n"
+            "Volume=50%,100%,loud%\niVideoSize=2\niVideoBitRate=2\niFrameRate=1\niVideoEncoder=0\n"
+            "iAudioBitRate=2\niSampleRate=1\niAudioEncoder=0\niChannel=2\niVolume=1\n"
+            "paraLevel=30\nparaCoder=0\nparaMaxBitrate=1500000\nparaQscale=abc\n"
+            "[formatInfo500]\nFormat=mp3\nFileExt=mp3\nAudioEncoder=MP3\nAudioBitRate=128\n");
         WriteSettings("[settings]\nFormatCode=404\nFormatName=AVI Video (*.avi)\n");
         Start();
-        dialog_ = std::make_unique<TfrmSettings>(Window().Settings(), Window().Global().ProfileFile(), services_,
-                                                 [this] { ++confirmed_; });
+        dialog_ = std::make_unique<TfrmSettings>(Window().Settings(), Window().Global().ProfileFile(),
+                                                 services_, [this] { ++confirmed_; });
         dialog_->LoadSettings();
     }
     QComboBox& List(const char* name) { return dialog_->List(name); }
-    std::string User(const char* key) { return Window().Settings().File().ReadString("formatInfo404", key, "-"); }
+    std::string User(const char* key) {
+        return Window().Settings().File().ReadString("formatInfo404", key, "-");
+    }
 
     std::unique_ptr<TfrmSettings> dialog_;
     int confirmed_ = 0;
@@ -67,24 +70,34 @@ TEST_F(SettingsDialogTest, OkWritesWhatTheDialogShows) {
     List("cmbZoom").setCurrentIndex(2);          // Pan and Scan
     List("cmbAudioEncoder").setCurrentIndex(2);  // GSM
     List("cmbChannel").setCurrentIndex(2);
-    List("cmbVolume").setCurrentIndex(0);        // 50%
+    List("cmbVolume").setCurrentIndex(0); // 50%
     EXPECT_THROW(dialog_->OkClick(), std::invalid_argument) << "paraQscale=abc is no integer";
     // Everything before the bad extra is written, the rest after it is not.
     EXPECT_EQ(User("paraLevel"), "30");
     EXPECT_EQ(User("paraSampleRate"), "-");
 
-    test::WriteTextFile(home_.SettingsFolder() / "tarnelformat.ini",
-                        test::ReadTextFile(home_.SettingsFolder() / "tarnelformat.ini").replace(
-                            test::ReadTextFile(home_.SettingsFolder() / "tarnelformat.ini").find("paraQscale=abc"),
-                            14, "paraQscale=4"));
+    test::WriteTextFile(
+        home_.SettingsFolder() / "tarnelformat.ini",
+        test::ReadTextFile(home_.SettingsFolder() / "tarnelformat.ini")
+            .replace(test::ReadTextFile(home_.SettingsFolder() / "tarnelformat.ini").find("paraQscale=abc"),
+                     14, "paraQscale=4"));
     dialog_->OkClick();
-    const std::pair<const char*, const char*> written[] = {
-        {"Description", "AVI Video (*.avi)"}, {"iVideoSize", "-1"},         {"paraVideoSize", "400x300"},
-        {"iVideoEncoder", "1"},               {"paraVideoEncoder", "libx264"}, {"paraZoom", "pan"},
-        {"paraFrameRate", "25"},              {"paraVideoBitRate", "1200"},  {"paraAudioEncoder", "libgsm"},
-        {"paraSampleRate", "8000"},           {"paraChannel", "1"},          {"paraVolume", "128"},
-        {"paraMaxBitrate", "1500000"},        {"paraCoder", "0"},            {"paraQscale", "4"},
-        {"iVolume", "0"}};
+    const std::pair<const char*, const char*> written[] = {{"Description", "AVI Video (*.avi)"},
+                                                           {"iVideoSize", "-1"},
+                                                           {"paraVideoSize", "400x300"},
+                                                           {"iVideoEncoder", "1"},
+                                                           {"paraVideoEncoder", "libx264"},
+                                                           {"paraZoom", "pan"},
+                                                           {"paraFrameRate", "25"},
+                                                           {"paraVideoBitRate", "1200"},
+                                                           {"paraAudioEncoder", "libgsm"},
+                                                           {"paraSampleRate", "8000"},
+                                                           {"paraChannel", "1"},
+                                                           {"paraVolume", "128"},
+                                                           {"paraMaxBitrate", "1500000"},
+                                                           {"paraCoder", "0"},
+                                                           {"paraQscale", "4"},
+                                                           {"iVolume", "0"}};
     for (const auto& [key, value] : written)
         EXPECT_EQ(User(key), value) << key;
     EXPECT_EQ(Window().Settings().FormatCode(), 404);
@@ -108,11 +121,12 @@ TEST_F(SettingsDialogTest, TypedValuesAreCheckedOnLeavingTheirBox) {
         bool accepted;
         const char* shown;
         const char* message;
-    } sizes[] = {{"641x481", false, "640x480", "Frame Size must be a multiple of 2.\nThe correct value:640x480"},
-                 {"1x0", false, "2x2", "Frame Size must be a multiple of 2.\nThe correct value:2x2"},
-                 {"320", false, "320x240", "Frame Size is not a valid value!"},
-                 {"720x576", true, "720x576", nullptr},
-                 {"AS SOURCE", true, "AS SOURCE", nullptr}};
+    } sizes[] = {
+        {"641x481", false, "640x480", "Frame Size must be a multiple of 2.\nThe correct value:640x480"},
+        {"1x0", false, "2x2", "Frame Size must be a multiple of 2.\nThe correct value:2x2"},
+        {"320", false, "320x240", "Frame Size is not a valid value!"},
+        {"720x576", true, "720x576", nullptr},
+        {"AS SOURCE", true, "AS SOURCE", nullptr}};
     for (const auto& size : sizes) {
         services_.Messages.clear();
         List("cmbVideoSize").setEditText(size.typed);

@@ -27,18 +27,7 @@ namespace fs = std::filesystem;
 // A home of its own, so that the user's settings are neither read nor written.
 class ConvertCommandTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        for (const char* name : {"HOME", "XDG_CONFIG_HOME"})
-            saved_.emplace_back(name, std::getenv(name) ? std::getenv(name) : "");
-        ::setenv("HOME", home_.Path().c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (home_ / ".config").c_str(), 1);
-    }
-    void TearDown() override {
-        for (const auto& [name, value] : saved_)
-            ::setenv(name.c_str(), value.c_str(), 1);
-    }
-    TempDir home_;
-    std::vector<std::pair<std::string, std::string>> saved_;
+    test::TPrivateHome home_;
 };
 
 TEST_F(ConvertCommandTest, ProfilesAreListedWithTheirCodes) {
@@ -53,22 +42,22 @@ TEST_F(ConvertCommandTest, ProfilesAreListedWithTheirCodes) {
 TEST_F(ConvertCommandTest, ConvertsGoodFilesAndNamesTheOthers) {
     cli::ConvertOptions options;
     options.profile = 404;
-    options.outputFolder = (home_ / "out").string();
+    options.outputFolder = (home_.Home() / "out").string();
     options.startSeconds = 1;
     options.lengthSeconds = 1;
-    options.files = {Fixtures().h264AacMp4, (home_ / "missing.mp4").string()};
+    options.files = {Fixtures().h264AacMp4, (home_.Home() / "missing.mp4").string()};
     std::ostringstream out, errors;
     EXPECT_EQ(cli::ConvertFiles(options, out, errors), 1);
-    const fs::path output = home_ / "out" / "h264_aac_(new).avi";
+    const fs::path output = home_.Home() / "out" / "h264_aac_(new).avi";
     EXPECT_NE(out.str().find("h264_aac.mp4 -> " + output.string()), std::string::npos) << out.str();
-    EXPECT_NE(errors.str().find("Skipped: " + (home_ / "missing.mp4").string()), std::string::npos)
+    EXPECT_NE(errors.str().find("Skipped: " + (home_.Home() / "missing.mp4").string()), std::string::npos)
         << errors.str();
     const test::MediaFacts facts = test::InspectMedia(output.string());
     ASSERT_TRUE(facts.opened);
     EXPECT_EQ(facts.format, "avi");
     ASSERT_NE(facts.First("video"), nullptr);
     EXPECT_NEAR(facts.First("video")->endTime, 1.0, 0.2) << "--length 1";
-    EXPECT_FALSE(fs::exists(home_ / ".config" / "tarnel" / "tarnelmain.ini")) << "--out is not stored";
+    EXPECT_FALSE(fs::exists(home_.Home() / ".config" / "tarnel" / "tarnelmain.ini")) << "--out is not stored";
 
     std::ostringstream none;
     options.profile = 9;
@@ -79,7 +68,7 @@ TEST_F(ConvertCommandTest, ConvertsGoodFilesAndNamesTheOthers) {
 // Ctrl-C stops the conversion; what was converted is closed properly and plays.
 TEST_F(ConvertCommandTest, CtrlCStopsWithAPlayableFile) {
     const fs::path program = test::CliProgram();
-    const fs::path outputFolder = home_ / "out";
+    const fs::path outputFolder = home_.Home() / "out";
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {

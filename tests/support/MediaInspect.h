@@ -16,7 +16,7 @@ struct StreamFacts {
     long long packets = 0;
     double firstTime = -1; // seconds, of the first packet with a timestamp
     double endTime = -1;   // seconds, pts + duration of the last packet
-    int profile = -99; // the codec's profile number (FF_PROFILE_*), -99 when unknown
+    int profile = -99;     // the codec's profile number (FF_PROFILE_*), -99 when unknown
     int level = -99;
     int sampleAspectNum = 0;
     int sampleAspectDen = 0;

@@ -30,4 +30,33 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+namespace {
+
+void Remember(const char* name, std::string& value, bool& had) {
+    const char* current = std::getenv(name);
+    had = current != nullptr;
+    value = current ? current : "";
+}
+
+void Restore(const char* name, const std::string& value, bool had) {
+    if (had)
+        ::setenv(name, value.c_str(), 1);
+    else
+        ::unsetenv(name);
+}
+
+} // namespace
+
+TPrivateHome::TPrivateHome() {
+    Remember("HOME", oldHome_, hadHome_);
+    Remember("XDG_CONFIG_HOME", oldConfig_, hadConfig_);
+    ::setenv("HOME", home_.Path().c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (home_.Path() / ".config").c_str(), 1);
+}
+
+TPrivateHome::~TPrivateHome() {
+    Restore("HOME", oldHome_, hadHome_);
+    Restore("XDG_CONFIG_HOME", oldConfig_, hadConfig_);
+}
+
 } // namespace tarnel::test

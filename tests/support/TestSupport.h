@@ -28,4 +28,21 @@ private:
     std::filesystem::path path_;
 };
 
+// A fresh $HOME and $XDG_CONFIG_HOME for one test; the previous values come back afterwards.
+class TPrivateHome {
+public:
+    TPrivateHome();
+    ~TPrivateHome();
+    const std::filesystem::path& Home() const { return home_.Path(); }
+    std::filesystem::path SettingsFolder() const { return home_.Path() / ".config" / "tarnel"; }
+    std::filesystem::path SettingsFile() const { return SettingsFolder() / "tarnelmain.ini"; }
+
+private:
+    TempDir home_;
+    std::string oldHome_;
+    std::string oldConfig_;
+    bool hadHome_ = false;
+    bool hadConfig_ = false;
+};
+
 } // namespace tarnel::test

@@ -1,0 +1,149 @@
+#include "FrameHookRenderer.h"
+
+#include "base/Bitmap.h"
+#include "core/FilesRecord.h"
+#include "core/PictureAdjustment.h"
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QPainter>
+#include <cmath>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace tarnel {
+
+namespace {
+
+QColor ToQColor(TColor color) {
+    return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
+}
+
+// The layer's font; sizes are points at 96 dots per inch, as the watermark dialog measured them.
+QFont LayerFont(const TFontSpec& spec) {
+    QFont font(QString::fromStdString(spec.Name));
+    font.setPixelSize(std::max(1, static_cast<int>(std::lround(spec.Size * 96.0 / 72.0))));
+    font.setBold(spec.Bold);
+    font.setItalic(spec.Italic);
+    font.setUnderline(spec.Underline);
+    font.setStrikeOut(spec.StrikeOut);
+    // Drawn as the platform's plain text output, without anti-aliasing.
+    font.setStyleStrategy(QFont::NoAntialias);
+    return font;
+}
+
+// An image that draws straight into the bitmap's pixels.
+QImage Wrap(TBitmap& bitmap) {
+    return QImage(bitmap.Bits(), bitmap.Width(), bitmap.Height(), bitmap.RowSize(), QImage::Format_BGR888);
+}
+
+// The frame's pixels under the rectangle at (left, top); what lies outside the frame stays 0.
+void CopyFromFrame(const TBitmap& frame, TBitmap& target, int32_t left, int32_t top) {
+    for (int y = 0; y < target.Height(); ++y) {
+        const int64_t frameY = static_cast<int64_t>(top) + y;
+        if (frameY < 0 || frameY >= frame.Height())
+            continue;
+        for (int x = 0; x < target.Width(); ++x) {
+            const int64_t frameX = static_cast<int64_t>(left) + x;
+            if (frameX < 0 || frameX >= frame.Width())
+                continue;
+            const uint8_t* source = frame.ScanLine(static_cast<int>(frameY)) + frameX * 3;
+            uint8_t* pixel = target.ScanLine(y) + x * 3;
+            pixel[0] = source[0];
+            pixel[1] = source[1];
+            pixel[2] = source[2];
+        }
+    }
+}
+
+} // namespace
+
+TFrameHookRenderer::TFrameHookRenderer(std::function<void(const std::string&)> warn)
+    : warn_(std::move(warn)) {}
+
+QSize TFrameHookRenderer::TextExtent(const TFontSpec& font, const std::string& text) {
+    const QFontMetrics metrics(LayerFont(font));
+    return {metrics.horizontalAdvance(QString::fromStdString(text)), metrics.height()};
+}
+
+void TFrameHookRenderer::Reset() {
+    std::lock_guard lock(mutex_);
+    pictures_.clear();
+    reported_.clear();
+}
+
+void TFrameHookRenderer::Render(TBitmap& frame, const TlvFilesRecord& row, int64_t pts) {
+    if (row.Brightness != 255 || row.Contrast != 0 || row.Saturation != 255)
+        ToneAndColourPass(frame, row.Brightness, row.Contrast, row.Saturation);
+    if (row.Exposure != 0)
+        ExposurePass(frame, row.Exposure);
+    const int64_t second = pts / 1000000;
+    for (const auto& layer : row.WaterMarks) {
+        if (!layer || second < layer->StartSecond || second > layer->EndSecond)
+            continue;
+        if (layer->Kind == 0 && !layer->Text.empty())
+            DrawText(frame, *layer);
+        else if (layer->Kind == 1 && !layer->ImageFile.empty())
+            DrawImage(frame, *layer);
+    }
+}
+
+void TFrameHookRenderer::DrawText(TBitmap& frame, const TWmRec& layer) {
+    if (layer.TextWidth <= 0 || layer.TextHeight <= 0)
+        return;
+    TBitmap bitmap(layer.TextWidth, layer.TextHeight);
+    std::lock_guard canvas(bitmap.CanvasLock());
+    QImage image = Wrap(bitmap);
+    if (!layer.BackOpaque)
+        CopyFromFrame(frame, bitmap, layer.TextLeft, layer.TextTop);
+    {
+        QPainter painter(&image);
+        painter.setFont(LayerFont(layer.Font));
+        painter.setPen(ToQColor(layer.Font.Color));
+        if (layer.BackOpaque) {
+            painter.fillRect(image.rect(), ToQColor(layer.BackColor));
+            painter.setBackgroundMode(Qt::OpaqueMode);
+            painter.setBackground(ToQColor(layer.BackColor));
+        }
+        painter.drawText(image.rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                         QString::fromStdString(layer.Text));
+    }
+    BlendOverlay(frame, bitmap, layer.TextLeft, layer.TextTop, layer.TextAlpha);
+}
+
+QImage TFrameHookRenderer::Picture(const std::string& file) {
+    struct stat st {};
+    const bool exists = ::stat(file.c_str(), &st) == 0;
+    std::lock_guard lock(mutex_);
+    auto found = pictures_.find(file);
+    if (exists && found != pictures_.end() && found->second.Modified == st.st_mtime &&
+        found->second.Size == static_cast<int64_t>(st.st_size))
+        return found->second.Picture;
+    QImage picture;
+    if (!exists || !picture.load(QString::fromStdString(file))) {
+        pictures_.erase(file);
+        if (!reported_[file] && warn_) {
+            reported_[file] = true;
+            warn_("Cannot read the watermark picture " + file + "; the layer is left out");
+        }
+        return {};
+    }
+    TCachedPicture& cached = pictures_[file];
+    cached.Picture = picture.convertToFormat(QImage::Format_BGR888);
+    cached.Modified = st.st_mtime;
+    cached.Size = static_cast<int64_t>(st.st_size);
+    return cached.Picture; // shared, not copied: QImage copies on write
+}
+
+void TFrameHookRenderer::DrawImage(TBitmap& frame, const TWmRec& layer) {
+    const QImage picture = Picture(layer.ImageFile);
+    if (picture.isNull())
+        return;
+    TBitmap bitmap(picture.width(), picture.height());
+    std::lock_guard canvas(bitmap.CanvasLock());
+    for (int y = 0; y < picture.height(); ++y)
+        std::memcpy(bitmap.ScanLine(y), picture.constScanLine(y), static_cast<size_t>(picture.width()) * 3);
+    BlendOverlay(frame, bitmap, layer.ImageLeft, layer.ImageTop, layer.ImageAlpha);
+}
+
+} // namespace tarnel
