@@ -7,6 +7,7 @@
 #include "SettingsDialog.h"
 #include "TarnelApplication.h"
 #include "TrackBar2.h"
+#include "TrimDialog.h"
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
 #include "core/FolderSetting.h"
@@ -111,11 +112,7 @@ void TfrmMain::showEvent(QShowEvent* event) {
 
     trcVolume_->SetMin(0);
     trcVolume_->SetMax(128);
-    showingSettings_ = true;
-    trcVolume_->SetPositionL(settings_->VolumeShown());
-    showingSettings_ = false;
-    muted_ = settings_->Mute();
-    btnMute_->setIcon(skin::MutePicture(muted_));
+    ShowVolumeSettings();
 
     if (lvFiles_->RowCount() > 0)
         lvFiles_->ShowReportView();
@@ -185,6 +182,14 @@ void TfrmMain::OpenOutputFolder() {
     const std::string folder = settings_->OutputFolder();
     if (edtOutput_->text().size() > 2)
         services_.OpenUrl(folder);
+}
+
+void TfrmMain::ShowVolumeSettings() {
+    showingSettings_ = true;
+    trcVolume_->SetPositionL(settings_->VolumeShown());
+    showingSettings_ = false;
+    muted_ = settings_->Mute();
+    btnMute_->setIcon(skin::MutePicture(muted_));
 }
 
 } // namespace tarnel

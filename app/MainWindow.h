@@ -35,12 +35,14 @@ namespace tarnel {
 
 class TCatalogueList;
 class TFileListView;
+class TFileRow;
 class TPreviewPanel;
 class TTrackBar2;
 class TfrmFileInfo;
 class TfrmPreference;
 class TfrmProgress;
 class TfrmSettings;
+class TfrmTrim;
 class TShellServices;
 
 class TfrmMain : public QWidget {
@@ -82,6 +84,11 @@ public:
     void ShowFileInformation();
     void ShowSettingsDialog();
     void ShowPreferences();
+    // Edit menu "&Trim" and "&Crop": the dialog for the selected row (row 0 when none is), after
+    // the preview stops.
+    void EditTrim();
+    void EditCrop();
+    TfrmTrim* TrimDialog() { return trimDialog_.get(); }
     TfrmSettings* SettingsDialog() { return settingsDialog_.get(); }
     TfrmPreference* Preferences() { return preferences_.get(); }
     TfrmProgress* ProgressWindow() { return progress_.get(); }
@@ -125,6 +132,9 @@ private:
     void ConnectSignals();
     void ApplyFolderFallbacks();
     void UpdateEditMenu();
+    // The selected row for an editing dialog; selects row 0 when none is. Null on an empty list.
+    TFileRow* RowToEdit(bool& selectedFirst);
+    void ShowVolumeSettings();
     void ChooseProfile(const QString& caption, int code);
     void OpenOutputFolder();
     void ConnectConverter();
@@ -168,6 +178,7 @@ private:
     std::unique_ptr<TfrmFileInfo> fileInfo_;
     std::unique_ptr<TfrmSettings> settingsDialog_;
     std::unique_ptr<TfrmPreference> preferences_;
+    std::unique_ptr<TfrmTrim> trimDialog_;
     std::mutex previewMutex_; // guards the pixels of previewFrame_
     std::unique_ptr<TBitmap> previewFrame_;
     std::unique_ptr<TBitmap> spareFrame_;

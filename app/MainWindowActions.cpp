@@ -1,8 +1,10 @@
 // What the main window's buttons and menus do, and when they are enabled.
 #include "AboutDialog.h"
+#include "CropDialog.h"
 #include "MainWindow.h"
 #include "PreferencesDialog.h"
 #include "SettingsDialog.h"
+#include "TrimDialog.h"
 #include "widgets/CatalogueList.h"
 #include "widgets/FileListView.h"
 
@@ -30,6 +32,8 @@ void TfrmMain::ConnectSignals() {
         connect(start, &QToolButton::clicked, this, [this] { btnStartClick(); });
     connect(actEditStart_, &QAction::triggered, this, [this] { btnStartClick(); });
     connect(actEditInfo_, &QAction::triggered, this, [this] { ShowFileInformation(); });
+    connect(actEditTrim_, &QAction::triggered, this, [this] { EditTrim(); });
+    connect(actEditCrop_, &QAction::triggered, this, [this] { EditCrop(); });
     for (QAction* action : mnuFile_->actions())
         if (action->text() == "&Start")
             connect(action, &QAction::triggered, this, [this] { btnStartClick(); });
@@ -75,6 +79,42 @@ void TfrmMain::ShowPreferences() {
     if (!preferences_)
         preferences_ = std::make_unique<TfrmPreference>(*settings_, services_, this);
     preferences_->exec();
+}
+
+TFileRow* TfrmMain::RowToEdit(bool& selectedFirst) {
+    selectedFirst = false;
+    if (lvFiles_->RowCount() == 0)
+        return nullptr;
+    if (lvFiles_->SelectedIndex() < 0) {
+        lvFiles_->SelectRow(0);
+        lvFiles_->setFocus();
+        selectedFirst = true;
+    }
+    return lvFiles_->Row(lvFiles_->SelectedIndex());
+}
+
+void TfrmMain::EditTrim() {
+    StopPreview();
+    bool selectedFirst = false;
+    TFileRow* row = RowToEdit(selectedFirst);
+    if (!row)
+        return;
+    if (!trimDialog_)
+        trimDialog_ = std::make_unique<TfrmTrim>(*settings_, this);
+    trimDialog_->Edit(*row, selectedFirst);
+}
+
+void TfrmMain::EditCrop() {
+    StopPreview();
+    bool selectedFirst = false;
+    TFileRow* row = RowToEdit(selectedFirst);
+    if (!row)
+        return;
+    {
+        TfrmCrop crop(*settings_, this);
+        crop.Edit(*row);
+    }
+    ShowVolumeSettings(); // the dialog may have changed the volume and mute
 }
 
 // The entries that work on the selected row are enabled only when there is one.

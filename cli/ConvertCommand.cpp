@@ -98,6 +98,8 @@ int ConvertFiles(const ConvertOptions& options, std::ostream& out, std::ostream&
     if (!options.outputFolder.empty())
         settings.OverrideOutputFolder(
             std::filesystem::absolute(options.outputFolder).lexically_normal().string());
+    if (!options.zoom.empty())
+        settings.OverrideProfileZoom(options.zoom);
     TProfileFile profiles(profileFile);
     TConsoleShellServices services(errors);
     TMappingContext context{settings, profiles, services};
@@ -115,6 +117,8 @@ int ConvertFiles(const ConvertOptions& options, std::ostream& out, std::ostream&
             records[i].TrimLength = std::llround(options.lengthSeconds * 1e6);
             if (!options.adjust.empty())
                 ParseAdjust(options.adjust, records[i]);
+            if (!options.crop.empty())
+                ParseCrop(options.crop, records[i]);
             for (const std::string& layer : options.layers)
                 records[i].WaterMarks.push_back(ParseLayer(layer));
             rows.push_back({static_cast<int32_t>(i), &records[i], true});

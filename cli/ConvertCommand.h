@@ -15,6 +15,8 @@ struct ConvertOptions {
     double startSeconds = 0;
     double lengthSeconds = 0;        // 0: to the end
     std::string adjust;              // "B:C:S:X"; empty: the picture as it is
+    std::string crop;                // "T:B:L:R" in source pixels; empty: the whole picture
+    std::string zoom;                // full, lbox, pan or center; empty: the profile's own
     std::vector<std::string> layers; // watermark layers, key=value lists
     std::vector<std::string> files;
 };

@@ -3,6 +3,7 @@
 #include "core/IniFile.h"
 #include "render/FrameHookRenderer.h"
 
+#include <array>
 #include <climits>
 #include <map>
 #include <vector>
@@ -61,17 +62,23 @@ std::vector<std::pair<std::string, std::string>> Pairs(const std::string& text) 
 
 } // namespace
 
-void ParseAdjust(const std::string& text, TlvFilesRecord& record) {
-    int32_t values[4] = {};
+// Four integers separated by colons.
+std::array<int32_t, 4> FourValues(const std::string& option, const std::string& text, const char* form) {
+    std::array<int32_t, 4> values{};
     size_t start = 0;
     for (int i = 0; i < 4; ++i) {
         const size_t colon = text.find(':', start);
         const std::string piece = text.substr(start, i < 3 ? colon - start : std::string::npos);
         if ((i < 3 && colon == std::string::npos) || !TryStrToInt(piece, values[i]))
-            throw OptionError("Invalid --adjust \"" + text +
-                              "\" (expected BRIGHTNESS:CONTRAST:SATURATION:EXPOSURE)");
+            throw OptionError("Invalid " + option + " \"" + text + "\" (expected " + form + ")");
         start = colon + 1;
     }
+    return values;
+}
+
+void ParseAdjust(const std::string& text, TlvFilesRecord& record) {
+    const std::array<int32_t, 4> values =
+        FourValues("--adjust", text, "BRIGHTNESS:CONTRAST:SATURATION:EXPOSURE");
     const struct {
         const char* name;
         int32_t value, low, high;
@@ -87,6 +94,19 @@ void ParseAdjust(const std::string& text, TlvFilesRecord& record) {
     record.Contrast = values[1];
     record.Saturation = values[2];
     record.Exposure = values[3];
+}
+
+// Made even downwards, as the crop dialog stores its crop. A crop that leaves no picture fails
+// that file's conversion with the engine's message.
+void ParseCrop(const std::string& text, TlvFilesRecord& record) {
+    const std::array<int32_t, 4> values = FourValues("--crop", text, "TOP:BOTTOM:LEFT:RIGHT");
+    for (const int32_t value : values)
+        if (value < 0)
+            throw OptionError("--crop: " + std::to_string(value) + " is negative");
+    record.CropTop = 2 * (values[0] / 2);
+    record.CropBottom = 2 * (values[1] / 2);
+    record.CropLeft = 2 * (values[2] / 2);
+    record.CropRight = 2 * (values[3] / 2);
 }
 
 std::unique_ptr<TWmRec> ParseLayer(const std::string& text) {

@@ -98,6 +98,15 @@ int main(int argc, char** argv) {
                      "Picture settings BRIGHTNESS:CONTRAST:SATURATION:EXPOSURE (unchanged: 255:0:255:0)")
         ->type_name("B:C:S:X");
     convert
+        ->add_option("--crop", convertOptions.crop,
+                     "Cut source pixels off the picture TOP:BOTTOM:LEFT:RIGHT (made even)")
+        ->type_name("T:B:L:R");
+    convert
+        ->add_option("--zoom", convertOptions.zoom,
+                     "Fit the picture into the profile's size: full (stretch), lbox (letterbox), pan (pan "
+                     "and scan to 4:3) or center (pad without scaling); default: the profile's setting")
+        ->check(CLI::IsMember({"full", "lbox", "pan", "center"}));
+    convert
         ->add_option(
             "--layer", convertOptions.layers,
             "A watermark layer, repeatable: text=…,x=,y=,font=,size=,bold=,italic=,underline=,strike=,"

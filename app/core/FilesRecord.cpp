@@ -1,9 +1,11 @@
 #include "FilesRecord.h"
 
+#include "PictureAdjustment.h"
+
 namespace tarnel {
 
 bool TlvFilesRecord::NeedsFrameHook() const {
-    if (Brightness != 255 || Contrast != 0 || Saturation != 255 || Exposure != 0)
+    if (PictureAdjusted({Brightness, Contrast, Saturation, Exposure}))
         return true;
     return !WaterMarks.empty() &&
            (!WaterMarks.front()->Text.empty() || !WaterMarks.front()->ImageFile.empty());

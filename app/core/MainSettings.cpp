@@ -104,6 +104,8 @@ bool TMainSettings::SetPriority(int32_t priority) {
 }
 
 std::string TMainSettings::ProfileZoom(int32_t code) {
+    if (!zoomOverride_.empty())
+        return zoomOverride_;
     return ini_.ReadString(ProfileSection(code), "parazoom", "lbox");
 }
 

@@ -27,6 +27,8 @@ public:
     // An output folder for this run only (the command line's --out): read and set in place of the
     // stored one, which stays as it is.
     void OverrideOutputFolder(const std::string& folder) { outputOverride_ = folder; }
+    // The zoom of every profile for this program run only (tarnel-cli convert --zoom); not stored.
+    void OverrideProfileZoom(const std::string& zoom) { zoomOverride_ = zoom; }
     std::string SnapshotFolder();
     bool SetSnapshotFolder(const std::string& folder);
 
@@ -61,6 +63,7 @@ public:
 private:
     TIniFile ini_;
     std::string outputOverride_;
+    std::string zoomOverride_;
 };
 
 } // namespace tarnel

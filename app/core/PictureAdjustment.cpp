@@ -99,4 +99,19 @@ void BlendOverlay(TBitmap& frame, const TBitmap& overlay, int32_t x, int32_t y, 
     }
 }
 
+bool PictureAdjusted(const TPictureSettings& s) {
+    const TPictureSettings unchanged;
+    return s.Brightness != unchanged.Brightness || s.Contrast != unchanged.Contrast ||
+           s.Saturation != unchanged.Saturation || s.Exposure != unchanged.Exposure;
+}
+
+void AdjustPicture(TBitmap& bitmap, const TPictureSettings& s) {
+    const TPictureSettings unchanged;
+    if (s.Brightness != unchanged.Brightness || s.Contrast != unchanged.Contrast ||
+        s.Saturation != unchanged.Saturation)
+        ToneAndColourPass(bitmap, s.Brightness, s.Contrast, s.Saturation);
+    if (s.Exposure != unchanged.Exposure)
+        ExposurePass(bitmap, s.Exposure);
+}
+
 } // namespace tarnel

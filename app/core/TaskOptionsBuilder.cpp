@@ -315,12 +315,13 @@ std::string ZoomLetterbox(TLocal& m, TFrame f) {
         m.Output.FrameSize = Size(innerW, innerH);
         return pad;
     }
-    // The filter cuts the picture itself; the engine's own crop would cut it a second time.
+    // The filter cuts the picture itself; the engine's own crop would cut it a second time. The
+    // crop filter takes the kept width and height first, then the offsets of the kept part.
     m.Output.CropTop = m.Output.CropBottom = m.Output.CropLeft = m.Output.CropRight = 0;
-    return "crop=" + std::to_string(row.CropLeft) + ":" + std::to_string(row.CropTop) + ":" +
-           std::to_string(sw - row.CropLeft - row.CropRight) + ":" +
-           std::to_string(sh - row.CropTop - row.CropBottom) + ",scale=" + std::to_string(innerW) + ":" +
-           std::to_string(innerH) + "," + pad;
+    return "crop=" + std::to_string(sw - row.CropLeft - row.CropRight) + ":" +
+           std::to_string(sh - row.CropTop - row.CropBottom) + ":" + std::to_string(row.CropLeft) + ":" +
+           std::to_string(row.CropTop) + ",scale=" + std::to_string(innerW) + ":" + std::to_string(innerH) +
+           "," + pad;
 }
 
 // Pan and scan towards 4:3: the longer side of the cropped picture loses what makes it longer than

@@ -73,10 +73,7 @@ void TFrameHookRenderer::Reset() {
 }
 
 void TFrameHookRenderer::Render(TBitmap& frame, const TlvFilesRecord& row, int64_t pts) {
-    if (row.Brightness != 255 || row.Contrast != 0 || row.Saturation != 255)
-        ToneAndColourPass(frame, row.Brightness, row.Contrast, row.Saturation);
-    if (row.Exposure != 0)
-        ExposurePass(frame, row.Exposure);
+    AdjustPicture(frame, {row.Brightness, row.Contrast, row.Saturation, row.Exposure});
     const int64_t second = pts / 1000000;
     for (const auto& layer : row.WaterMarks) {
         if (!layer || second < layer->StartSecond || second > layer->EndSecond)

@@ -762,6 +762,22 @@ QPixmap SeekThumb() {
                          [](QPainter& painter) { DrawThumb(painter, QRectF(1.5, 1.5, 10.0, 20.0), 3); });
 }
 
+// An orange flag on a stem: the start marker's flag points right, the end marker's left.
+QPixmap RangeMarker(bool start) {
+    return CachedPicture(
+        start ? QStringLiteral("rangestart") : QStringLiteral("rangeend"), QSize(12, 20),
+        [start](QPainter& painter) {
+            // A light stem over the whole bar with an orange flag pointing into the range.
+            const qreal stem = start ? 1.5 : 10.5;
+            const qreal tip = start ? 11.5 : 0.5;
+            painter.setPen(QPen(Qt::white, 2.0));
+            painter.drawLine(QPointF(stem, 0.0), QPointF(stem, 20.0));
+            painter.setPen(QPen(Qt::white, 1.0));
+            painter.setBrush(QColor(255, 153, 0));
+            painter.drawPolygon(QPolygonF({QPointF(stem, 1.0), QPointF(tip, 6.5), QPointF(stem, 12.0)}));
+        });
+}
+
 QPixmap VolumeTrack(int width) {
     return CachedPicture(QStringLiteral("volumetrack"), QSize(width, 12), [width](QPainter& painter) {
         DrawGroove(painter, QRectF(0.5, 4.0, width - 1.0, 4.0));

@@ -45,6 +45,8 @@ QPixmap SeekTrack(int width);   // height 16
 QPixmap SeekThumb();            // 13 × 23
 QPixmap VolumeTrack(int width); // height 12
 QPixmap VolumeThumb();          // 11 × 17
+// 12 × 20 markers of the trim dialog's range bar.
+QPixmap RangeMarker(bool start);
 
 // The splash picture, 399 × 239.
 QImage CoverPicture();

@@ -1,14 +1,17 @@
 // The main window on a real X server, as `tarnel FILE` starts it: its picture is taken and saved
 // (in $TARNEL_SCREENSHOT_DIR) for people to look at, and checked for what must be on it.
 #include "AppTestSupport.h"
+#include "CropDialog.h"
 #include "EngineConvert.h"
 #include "MainWindow.h"
 #include "ProgressWindow.h"
 #include "SplashWindow.h"
 #include "StartUp.h"
 #include "TrackBar2.h"
+#include "TrimDialog.h"
 #include "widgets/CatalogueList.h"
 #include "widgets/FileListView.h"
+#include "widgets/PictureView.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -115,6 +118,54 @@ TEST(ScreenshotTest, PreviewPlaysInsideTheMainWindow) {
     EXPECT_TRUE(test::WaitUntil(pictureShown, 10000)) << "the picture is not black";
     Save(screen, "preview-playing.png");
     window.StopPreview();
+    services.Answers = {true};
+    window.close();
+}
+
+// The trim dialog plays in its own panel; the crop dialog's player plays into a hidden panel and
+// the dialog draws both previews from the pictures it receives.
+TEST(ScreenshotTest, TrimAndCropDialogsWhilePlaying) {
+    test::TPrivateHome home;
+    test::TFakeShellServices services;
+    std::unique_ptr<TDesktop> desktop = StartDesktop(services, {test::Fixtures().h264AacMp4});
+    TfrmMain& window = *desktop->MainWindow;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(test::WaitUntil([&] { return window.FileList().RowCount() == 1; }));
+    TFileRow& row = *window.FileList().Row(0);
+    {
+        TfrmTrim trim(window.Settings(), &window);
+        trim.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&trim));
+        ASSERT_TRUE(trim.Load(row, false));
+        const QWidget& panel = *trim.findChild<QWidget*>("imgPreview");
+        QImage screen;
+        const auto pictureShown = [&] {
+            screen = QGuiApplication::primaryScreen()->grabWindow(trim.winId()).toImage();
+            const qreal scale = screen.devicePixelRatio();
+            const QRect area(panel.mapTo(&trim, QPoint(0, 0)) * scale, panel.size() * scale);
+            return PixelsUnlike(screen, area, Qt::black) > area.width() * area.height() / 8;
+        };
+        EXPECT_TRUE(test::WaitUntil(pictureShown, 10000)) << "the trim preview shows the file";
+        Save(screen, "trim-dialog.png");
+        trim.reject();
+    }
+    {
+        TfrmCrop crop(window.Settings(), &window);
+        crop.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&crop));
+        ASSERT_TRUE(crop.Load(row));
+        const TBox picture = crop.PictureBox();
+        crop.DragFrameTo({picture.Left + 60, picture.Top + 40, picture.Width - 120, picture.Height - 80},
+                         false);
+        crop.SetEffects({255, 0, 255, 120});
+        EXPECT_TRUE(test::WaitUntil([&] { return !crop.OutputPreview().Picture().isNull(); }, 10000))
+            << "pictures arrive through the hook from the hidden panel's player";
+        QTest::qWait(300);
+        const QImage picture2 = crop.grab().toImage();
+        Save(picture2, "crop-dialog.png");
+        EXPECT_EQ(crop.OutputPreview().Picture().size(), QSize(320 - 2 * 48, 240 - 2 * 32));
+        crop.reject();
+    }
     services.Answers = {true};
     window.close();
 }

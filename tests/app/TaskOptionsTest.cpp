@@ -141,7 +141,7 @@ TEST_F(TaskOptionsTest, ZoomModes) {
     User("paraVideoEncoder=mpeg4\nparaVideoSize=640x480\n");
     row_.CropLeft = row_.CropRight = 40;
     output = Build(Source(640, 360));
-    EXPECT_EQ(output.VideoFilters, "crop=40:0:560:360,scale=640:360,pad=640:480:0:60");
+    EXPECT_EQ(output.VideoFilters, "crop=560:360:40:0,scale=640:360,pad=640:480:0:60");
     EXPECT_EQ(output.FrameSize, "");
     EXPECT_EQ(output.CropLeft, 0);
 

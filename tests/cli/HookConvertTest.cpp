@@ -1,5 +1,5 @@
-// Picture settings and watermark layers drawn into the converted pictures through tarnel-cli
-// convert, checked pixel by pixel against the same conversion without them.
+// Picture settings, watermark layers, crop and zoom of tarnel-cli convert, checked in the converted
+// pictures against the source or the same conversion without them.
 #include "ConvertCommand.h"
 #include "PictureDecode.h"
 #include "TestSupport.h"
@@ -34,10 +34,14 @@ protected:
                                         const std::vector<std::string>& layers,
                                         std::string* messages = nullptr) {
         cli::ConvertOptions options;
-        options.profile = 404;
-        options.outputFolder = (home_.Home() / name).string();
         options.adjust = adjust;
         options.layers = layers;
+        return Convert(name, options, messages);
+    }
+    std::vector<DecodedPicture> Convert(const std::string& name, cli::ConvertOptions options,
+                                        std::string* messages = nullptr) {
+        options.profile = 404;
+        options.outputFolder = (home_.Home() / name).string();
         options.files = {Fixtures().h264AacMp4};
         std::ostringstream out, errors;
         EXPECT_EQ(cli::ConvertFiles(options, out, errors), 0) << errors.str();
@@ -107,6 +111,38 @@ TEST_F(HookConvertTest, AdjustmentsChangeTheLevels) {
     EXPECT_GT(Level(brighter[middle]), Level(plain[middle]) + 30) << "exposure lifts them";
 }
 
+TEST_F(HookConvertTest, CropAndZoomChooseWhatFillsThePicture) {
+    // 81 and 80 pixels off the sides of 320 × 240, made even: the middle 160 × 240. "full" (the
+    // profile's own zoom) stretches it over the picture; "pan" also cuts the top and bottom to 4:3.
+    const struct {
+        const char* zoom;
+        int top, height; // the source rows that fill the picture
+    } cases[] = {{"", 0, 240}, {"pan", 60, 120}};
+    const std::vector<DecodedPicture> source = DecodePictures(Fixtures().h264AacMp4);
+    for (const auto& c : cases) {
+        cli::ConvertOptions options;
+        options.crop = "0:0:81:80";
+        options.zoom = c.zoom;
+        const std::vector<DecodedPicture> pictures = Convert(std::string("zoom-") + c.zoom, options);
+        ASSERT_EQ(pictures.size(), source.size()) << c.zoom;
+        const DecodedPicture& shown = pictures[pictures.size() / 2];
+        const DecodedPicture& original = source[pictures.size() / 2];
+        ASSERT_EQ(shown.width, 320);
+        ASSERT_EQ(shown.height, 240);
+        double difference = 0;
+        for (int qy = 0; qy < 2; ++qy)
+            for (int qx = 0; qx < 2; ++qx) {
+                const std::vector<double> got = shown.Mean(qx * 160 + 8, qy * 120 + 8, 144, 104);
+                const int h = c.height / 2;
+                const std::vector<double> want =
+                    original.Mean(80 + qx * 80 + 4, c.top + qy * h + h / 15, 72, h - 2 * (h / 15));
+                for (int i = 0; i < 3; ++i)
+                    difference = std::max(difference, std::abs(got[i] - want[i]));
+            }
+        EXPECT_LT(difference, 12.0) << c.zoom;
+    }
+}
+
 TEST_F(HookConvertTest, AMissingPictureIsLeftOutWithOneWarning) {
     std::string messages;
     const std::vector<DecodedPicture> pictures =
@@ -123,18 +159,22 @@ TEST_F(HookConvertTest, MalformedLayersAreRefusedByName) {
     const struct {
         std::vector<std::string> layers;
         std::string adjust;
+        std::string crop;
         const char* message;
-    } cases[] = {{{"text=a,colour=#ffffff"}, "", "Unknown key \"colour\""},
-                 {{"text=a,x=left"}, "", "Invalid value \"left\" for \"x\""},
-                 {{"text=a,color=white"}, "", "Invalid colour \"white\""},
-                 {{"x=3"}, "", "needs either text= or image="},
-                 {{}, "300:0:256", "Invalid --adjust"},
-                 {{}, "600:0:256:0", "brightness 600 is outside 0..512"}};
+    } cases[] = {{{"text=a,colour=#ffffff"}, "", "", "Unknown key \"colour\""},
+                 {{"text=a,x=left"}, "", "", "Invalid value \"left\" for \"x\""},
+                 {{"text=a,color=white"}, "", "", "Invalid colour \"white\""},
+                 {{"x=3"}, "", "", "needs either text= or image="},
+                 {{}, "300:0:256", "", "Invalid --adjust"},
+                 {{}, "600:0:256:0", "", "brightness 600 is outside 0..512"},
+                 {{}, "", "10:10", "Invalid --crop"},
+                 {{}, "", "0:-2:0:0", "--crop: -2 is negative"}};
     for (const auto& c : cases) {
         cli::ConvertOptions options;
         options.profile = 404;
         options.layers = c.layers;
         options.adjust = c.adjust;
+        options.crop = c.crop;
         options.files = {Fixtures().h264AacMp4};
         std::ostringstream out, errors;
         EXPECT_EQ(cli::ConvertFiles(options, out, errors), 1);

@@ -1,0 +1,712 @@
+#include "CropDialog.h"
+
+#include "RectTracker.h"
+#include "TrackBar2.h"
+#include "core/FilesRecord.h"
+#include "core/GlobalObject.h"
+#include "core/MainSettings.h"
+#include "skin/SkinPictures.h"
+#include "widgets/DialogBars.h"
+#include "widgets/FileListView.h"
+#include "widgets/PictureView.h"
+#include "widgets/PreviewPanel.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QThread>
+#include <QTimer>
+#include <QToolButton>
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+namespace tarnel {
+
+namespace {
+
+const QColor kPreviewBackground(166, 202, 240);
+constexpr int kWidth = 902;
+constexpr int kHeight = 650;
+constexpr int kMinimumFrame = 10;
+
+struct TEffectRow {
+    const char* Caption;
+    const char* Name;
+    int Min;
+    int Max;
+    int Reset;
+};
+const TEffectRow kEffects[4] = {{"Brightness:", "Brightness", 0, 512, 255},
+                                {"Contrast:", "Contrast", -100, 100, 0},
+                                {"Saturation:", "Saturation", 0, 512, 255},
+                                {"Exposure:", "Exposure", -255, 512, 0}};
+
+QImage ImageOf(const TBitmap& bitmap) {
+    return QImage(bitmap.Bits(), bitmap.Width(), bitmap.Height(), bitmap.RowSize(), QImage::Format_BGR888);
+}
+
+QRect ToRect(const TBox& box) {
+    return QRect(box.Left, box.Top, box.Width, box.Height);
+}
+
+TBox ToBox(const QRect& rect) {
+    return {rect.x(), rect.y(), rect.width(), rect.height()};
+}
+
+// Stored margins that would leave less than the smallest frame are reduced until it fits.
+TMargins FittingMargins(TMargins m, const TBox& picture) {
+    m.Top = std::max(0, m.Top);
+    m.Bottom = std::max(0, m.Bottom);
+    m.Left = std::max(0, m.Left);
+    m.Right = std::max(0, m.Right);
+    const int spareHeight = std::max(0, picture.Height - kMinimumFrame);
+    const int spareWidth = std::max(0, picture.Width - kMinimumFrame);
+    if (m.Top + m.Bottom > spareHeight) {
+        m.Top = std::min(m.Top, spareHeight);
+        m.Bottom = spareHeight - m.Top;
+    }
+    if (m.Left + m.Right > spareWidth) {
+        m.Left = std::min(m.Left, spareWidth);
+        m.Right = spareWidth - m.Left;
+    }
+    return m;
+}
+
+} // namespace
+
+TfrmCrop::TfrmCrop(TMainSettings& settings, QWidget* parent)
+    : QDialog(parent)
+    , settings_(settings) {
+    setObjectName("frmCrop");
+    setWindowTitle("Crop");
+    setFixedSize(kWidth, kHeight);
+    BuildPreviews();
+    BuildPlayerControls();
+    BuildPages();
+    BuildButtons();
+
+    timer_ = new QTimer(this);
+    timer_->setInterval(100);
+    connect(timer_, &QTimer::timeout, this, &TfrmCrop::RefreshPreviews);
+
+    player_.SetHook(true);
+    if (!player_.LibrariesLoaded())
+        player_.LoadLibraries(TGlobalObject::ExecutableFolder() + "LibAV");
+    player_.OnFileOpen = [this](TCustomPlayer&, int64_t duration, int, int, int&, int&) {
+        FileOpened(duration);
+    };
+    player_.OnPosition = [this](TCustomPlayer&, int64_t pts) {
+        Position(pts);
+    };
+    player_.OnState = [this](TCustomPlayer&, TPlayState state) {
+        State(state);
+    };
+    player_.OnHook = [this](TCustomPlayer&, TBitmap& bitmap, int64_t) {
+        HookPicture(bitmap);
+    };
+}
+
+TfrmCrop::~TfrmCrop() {
+    CloseDown();
+}
+
+void TfrmCrop::BuildPreviews() {
+    auto* title = new QLabel("Crop", this);
+    QFont bold = title->font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.3);
+    title->setFont(bold);
+    title->setGeometry(20, 8, 200, 24);
+    auto* close = new QToolButton(this);
+    close->setObjectName("btnClose");
+    close->setText("✕");
+    close->setToolTip("Close");
+    close->setAutoRaise(true);
+    close->setGeometry(kWidth - 40, 6, 28, 26);
+    connect(close, &QToolButton::clicked, this, &QDialog::reject);
+
+    auto* source = new QLabel("Source File:", this);
+    source->setGeometry(20, 36, 80, 20);
+    lblFileName_ = new QLabel(this);
+    lblFileName_->setObjectName("lblFileName");
+    lblFileName_->setGeometry(104, 36, 700, 20);
+
+    imgPreview_ = new TPictureView(kPreviewBackground, this);
+    imgPreview_->setObjectName("imgPreview");
+    imgPreview_->setGeometry(20, 62, kPreviewWidth, kPreviewHeight);
+    imgOutput_ = new TPictureView(kPreviewBackground, this);
+    imgOutput_->setObjectName("imgOutput");
+    imgOutput_->setGeometry(kWidth - 20 - kPreviewWidth, 62, kPreviewWidth, kPreviewHeight);
+
+    tracker_ = new TRectTracker(this);
+    tracker_->setObjectName("RectTracker");
+    tracker_->hide();
+    tracker_->OnMouseDown = [this](TRectTracker& tracker, QMouseEvent* event) {
+        if (event->button() != Qt::LeftButton)
+            return;
+        frameAtPress_ = ToBox(tracker.geometry());
+        frameMoving_ = tracker.DragMode() == TRectTracker::tzMove;
+        frameDragging_ = true;
+    };
+    tracker_->OnMouseMove = [this](TRectTracker& tracker, QMouseEvent*) {
+        if (!frameDragging_)
+            return;
+        const TBox kept = KeepFrameInside(ToBox(tracker.geometry()), frameAtPress_, frameMoving_, picture_);
+        if (ToRect(kept) != tracker.geometry())
+            tracker.setGeometry(ToRect(kept));
+        FrameDragged();
+    };
+    tracker_->OnMouseUp = [this](TRectTracker&, QMouseEvent*) {
+        frameDragging_ = false;
+    };
+
+    // The player plays into this hidden panel; the dialog draws the pictures it receives itself.
+    pan1_ = new TPreviewPanel(this);
+    pan1_->setObjectName("pan1");
+    pan1_->setGeometry(0, 0, 65, 65);
+    pan1_->hide();
+}
+
+void TfrmCrop::BuildPlayerControls() {
+    trcPreview_ = new TTrackBar2(this);
+    trcPreview_->setObjectName("trcPreview");
+    trcPreview_->setGeometry(20, 374, kWidth - 40, 22);
+    MakeHostDrawnBar(*trcPreview_);
+    trcPreview_->installEventFilter(this);
+    trcPreview_->setEnabled(false);
+
+    btnPlay_ = MakeImageButton(this, "imgbtnPlay", "Play", skin::TButtonPicture::Play, 20, 402);
+    btnPause_ = MakeImageButton(this, "imgbtnpause", "Pause", skin::TButtonPicture::Pause, 58, 402);
+    btnStop_ = MakeImageButton(this, "imgbtnStop", "Stop", skin::TButtonPicture::Stop, 96, 402);
+    connect(btnPlay_, &QToolButton::clicked, this, &TfrmCrop::PlayClick);
+    connect(btnPause_, &QToolButton::clicked, this, &TfrmCrop::PauseClick);
+    connect(btnStop_, &QToolButton::clicked, this, &TfrmCrop::StopClick);
+    lblTime_ = new QLabel(this);
+    lblTime_->setObjectName("lblTime");
+    lblTime_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblTime_->setGeometry(136, 406, 80, 24);
+    lblPTS_ = new QLabel(this);
+    lblPTS_->setObjectName("lblPTS");
+    lblPTS_->setGeometry(216, 406, 80, 24);
+
+    btnMute_ = new QToolButton(this);
+    btnMute_->setObjectName("imgMute");
+    btnMute_->setAutoRaise(true);
+    btnMute_->setIconSize(QSize(39, 25));
+    btnMute_->setGeometry(kWidth - 20 - 150 - 46, 404, 43, 29);
+    connect(btnMute_, &QToolButton::pressed, this, &TfrmCrop::MuteClick);
+    trcVolume_ = new TTrackBar2(this);
+    trcVolume_->setObjectName("trcVolume");
+    trcVolume_->setGeometry(kWidth - 20 - 150, 408, 150, 20);
+    MakeHostDrawnBar(*trcVolume_);
+    trcVolume_->SetMin(0);
+    trcVolume_->SetMax(128);
+    trcVolume_->installEventFilter(this);
+    trcVolume_->OnChange = [this](TTrackBar2& bar) {
+        player_.SetAudioVolume(bar.PositionL());
+        settings_.SetVolume(bar.PositionL());
+    };
+}
+
+QWidget* TfrmCrop::BuildEffectPage() {
+    auto* page = new QWidget;
+    for (int i = 0; i < 4; ++i) {
+        const TEffectRow& row = kEffects[i];
+        const int x = 12 + (i % 2) * 426;
+        const int y = 14 + (i / 2) * 40;
+        auto* label = new QLabel(row.Caption, page);
+        label->setGeometry(x, y, 80, 24);
+        auto* bar = new TTrackBar2(page);
+        bar->setObjectName(QString("trc") + row.Name);
+        bar->setGeometry(x + 82, y, 240, 24);
+        bar->SetMin(row.Min);
+        bar->SetMax(row.Max);
+        bar->SetPositionL(row.Reset);
+        auto* spin = new QSpinBox(page);
+        spin->setObjectName(QString("sped") + row.Name);
+        spin->setRange(row.Min, row.Max);
+        spin->setValue(row.Reset);
+        spin->setGeometry(x + 330, y, 70, 24);
+        bar->OnChange = [spin](TTrackBar2& self) {
+            spin->setValue(self.PositionL());
+        };
+        connect(spin, &QSpinBox::valueChanged, bar, [bar](int value) { bar->SetPositionL(value); });
+        effectBars_[i] = bar;
+        effectSpins_[i] = spin;
+    }
+    auto* reset = new QPushButton("Reset", page);
+    reset->setObjectName("btnEffectReset");
+    reset->setGeometry(12 + 426 + 330 - 10, 96, 80, 26);
+    connect(reset, &QPushButton::clicked, this, &TfrmCrop::EffectResetClick);
+
+    // Values the row carries that this dialog shows no control for; they are kept as they are.
+    cmbZoom_ = new QComboBox(page);
+    cmbZoom_->addItems({"Full screen", "Letterbox"});
+    cmbZoom_->hide();
+    chkText_ = new QCheckBox("Process  Added Text", page);
+    chkText_->hide();
+    chkImage_ = new QCheckBox("Process  Added Image", page);
+    chkImage_->hide();
+    return page;
+}
+
+QWidget* TfrmCrop::BuildCropPage() {
+    auto* page = new QWidget;
+    const struct {
+        const char* Caption;
+        QSpinBox** Spin;
+        const char* Name;
+        int X;
+        int Y;
+    } edits[] = {{"Up:", &spedUp_, "spedUp", 12, 14},
+                 {"Left:", &spedLeft_, "spedLeft", 220, 14},
+                 {"Right:", &spedRight_, "spedRight", 12, 54},
+                 {"Down:", &spedDown_, "spedDown", 220, 54}};
+    for (const auto& edit : edits) {
+        auto* label = new QLabel(edit.Caption, page);
+        label->setGeometry(edit.X, edit.Y, 50, 24);
+        auto* spin = new QSpinBox(page);
+        spin->setObjectName(edit.Name);
+        spin->setRange(0, 100000);
+        spin->setReadOnly(true);
+        spin->setButtonSymbols(QAbstractSpinBox::NoButtons);
+        spin->setGeometry(edit.X + 54, edit.Y, 80, 24);
+        *edit.Spin = spin;
+    }
+    auto* reset = new QPushButton("Reset", page);
+    reset->setGeometry(440, 54, 80, 26);
+    connect(reset, &QPushButton::clicked, this, &TfrmCrop::DefaultClick);
+    return page;
+}
+
+void TfrmCrop::BuildPages() {
+    pages_ = new QTabWidget(this);
+    pages_->setObjectName("pgcSettings");
+    pages_->setGeometry(20, 442, kWidth - 40, 158);
+    pages_->addTab(BuildCropPage(), "Crop");
+    pages_->addTab(BuildEffectPage(), "Effect");
+    pages_->setTabEnabled(0, false);
+    pages_->setCurrentIndex(1);
+}
+
+void TfrmCrop::BuildButtons() {
+    auto* defaults = new QPushButton("&Default", this);
+    defaults->setGeometry(20, kHeight - 40, 88, 28);
+    auto* ok = new QPushButton("Ok", this);
+    ok->setGeometry(kWidth - 20 - 184, kHeight - 40, 88, 28);
+    auto* cancel = new QPushButton("Cancel", this);
+    cancel->setGeometry(kWidth - 20 - 88, kHeight - 40, 88, 28);
+    connect(defaults, &QPushButton::clicked, this, &TfrmCrop::DefaultClick);
+    connect(ok, &QPushButton::clicked, this, &TfrmCrop::OkClick);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+uintptr_t TfrmCrop::PanelHandle() const {
+    return QGuiApplication::platformName() == "xcb" ? static_cast<uintptr_t>(pan1_->winId()) : 0;
+}
+
+int TfrmCrop::Edit(TFileRow& row) {
+    Load(row);
+    return exec();
+}
+
+bool TfrmCrop::Load(TFileRow& row) {
+    row_ = &row;
+    const TlvFilesRecord& record = row.Record();
+    lblFileName_->clear();
+    lblTime_->clear();
+    lblPTS_->clear();
+    stopped_ = true;
+    paused_ = true;
+    const std::string& zoom = record.Zoom;
+    cmbZoom_->setCurrentIndex(zoom == "lbox" ? 1 : (zoom == "orig" || zoom == "cent") ? -1 : 0);
+    imgPreview_->SetPicture({});
+    imgOutput_->SetPicture({});
+    ShowFileName(record.SourceFile);
+
+    trcVolume_->blockSignals(true);
+    const auto onChange = std::exchange(trcVolume_->OnChange, nullptr); // showing is not changing
+    trcVolume_->SetPositionL(settings_.VolumeShown());
+    trcVolume_->OnChange = onChange;
+    trcVolume_->blockSignals(false);
+    btnMute_->setIcon(skin::MutePicture(settings_.Mute()));
+    player_.SetMute(settings_.Mute());
+
+    if (!OpenFile()) {
+        btnPlay_->setEnabled(false);
+        btnPause_->setEnabled(false);
+        btnStop_->setEnabled(false);
+        ShowNoVideo();
+        return false;
+    }
+    if (player_.Probe().VideoStreamIndex() < 0)
+        ShowNoVideo();
+    else
+        ShowVideo();
+    timer_->start();
+    return true;
+}
+
+bool TfrmCrop::OpenFile() {
+    pan1_->SetPlayerOwnsPicture(PanelHandle() != 0);
+    const bool opened = row_ && player_.Open(row_->Record().SourceFile, PanelHandle());
+    stopped_ = !opened;
+    paused_ = !opened;
+    SetPlaying(opened);
+    return opened;
+}
+
+void TfrmCrop::ShowFileName(const std::string& path) {
+    const QString name = QString::fromStdString(path);
+    if (name.size() <= 50) {
+        lblFileName_->setText(name);
+        return;
+    }
+    const QString extension = QString::fromStdString(std::filesystem::path(path).extension().string());
+    lblFileName_->setText(name.left(44) + ".." + extension + "  ");
+    lblFileName_->resize(290, lblFileName_->height());
+    lblFileName_->setToolTip(name);
+}
+
+void TfrmCrop::ShowNoVideo() {
+    tracker_->hide();
+    tracker_->setEnabled(false);
+    picture_ = {};
+    videoWidth_ = videoHeight_ = 0;
+    ShowMargins({});
+    for (QSpinBox* spin : {spedUp_, spedDown_, spedLeft_, spedRight_})
+        spin->setEnabled(false);
+    for (TTrackBar2* bar : effectBars_)
+        bar->setEnabled(false);
+    chkText_->setEnabled(false);
+    chkImage_->setEnabled(false);
+    RecomputeCrop();
+}
+
+void TfrmCrop::ShowVideo() {
+    TVideoStreamInfo info;
+    player_.Probe().VideoStreamInfo(player_.Probe().VideoStreamIndex(), info);
+    videoWidth_ = std::max(0, info.Width);
+    videoHeight_ = std::max(0, info.Height);
+    TBitmap& snapshot = player_.CurrentFrame();
+    QImage first;
+    if (!snapshot.Empty())
+        first = ImageOf(snapshot).copy();
+    imgPreview_->SetPicture(first);
+    const TBox fitted = first.isNull()
+                            ? FitPicture(videoWidth_, videoHeight_, kPreviewWidth, kPreviewHeight)
+                            : FitPicture(first.width(), first.height(), kPreviewWidth, kPreviewHeight);
+    picture_ = {imgPreview_->x() + fitted.Left, imgPreview_->y() + fitted.Top, fitted.Width, fitted.Height};
+
+    const TlvFilesRecord& record = row_->Record();
+    const TMargins margins = FittingMargins(
+        {record.CropEditTop, record.CropEditBottom, record.CropEditLeft, record.CropEditRight}, picture_);
+    PlaceFrame(FrameFor(margins, picture_));
+    ShowMargins(margins);
+    tracker_->setEnabled(true);
+    tracker_->show();
+    tracker_->raise();
+    for (QSpinBox* spin : {spedUp_, spedDown_, spedLeft_, spedRight_})
+        spin->setEnabled(true);
+    for (TTrackBar2* bar : effectBars_)
+        bar->setEnabled(true);
+    chkText_->setEnabled(true);
+    chkImage_->setEnabled(true);
+    SetEffects({record.Brightness, record.Contrast, record.Saturation, record.Exposure});
+    chkText_->setChecked(record.ProcessText);
+    chkImage_->setChecked(record.ProcessImage);
+    RecomputeCrop();
+}
+
+bool TfrmCrop::HasPicture() const {
+    return picture_.Width > 0 && picture_.Height > 0;
+}
+
+// --- The crop frame and the margins ----------------------------------------------------------------
+
+void TfrmCrop::PlaceFrame(const TBox& frame) {
+    tracker_->setGeometry(ToRect(frame));
+    tracker_->update();
+}
+
+void TfrmCrop::DragFrameTo(const TBox& frame, bool moving) {
+    frameAtPress_ = ToBox(tracker_->geometry());
+    frameMoving_ = moving;
+    PlaceFrame(KeepFrameInside(frame, frameAtPress_, moving, picture_));
+    FrameDragged();
+}
+
+void TfrmCrop::FrameDragged() {
+    if (!HasPicture())
+        return;
+    ShowMargins(MarginsOf(ToBox(tracker_->geometry()), picture_));
+    RecomputeCrop();
+}
+
+void TfrmCrop::ShowMargins(const TMargins& m) {
+    const QSignalBlocker up(spedUp_), down(spedDown_), left(spedLeft_), right(spedRight_);
+    spedUp_->setValue(m.Top);
+    spedDown_->setValue(m.Bottom);
+    spedLeft_->setValue(m.Left);
+    spedRight_->setValue(m.Right);
+}
+
+TMargins TfrmCrop::Margins() const {
+    return {spedUp_->value(), spedDown_->value(), spedLeft_->value(), spedRight_->value()};
+}
+
+void TfrmCrop::RecomputeCrop() {
+    crop_ = SourceCrop(Margins(), videoWidth_, videoHeight_, picture_.Width, picture_.Height);
+}
+
+// --- Effects ---------------------------------------------------------------------------------------------
+
+TPictureSettings TfrmCrop::Effects() const {
+    return {effectBars_[0]->PositionL(), effectBars_[1]->PositionL(), effectBars_[2]->PositionL(),
+            effectBars_[3]->PositionL()};
+}
+
+void TfrmCrop::SetEffects(const TPictureSettings& effects) {
+    const int values[4] = {effects.Brightness, effects.Contrast, effects.Saturation, effects.Exposure};
+    for (int i = 0; i < 4; ++i) {
+        effectBars_[i]->SetPositionL(values[i]);
+        effectSpins_[i]->setValue(effectBars_[i]->PositionL());
+    }
+}
+
+void TfrmCrop::EffectResetClick() {
+    SetEffects({});
+    chkText_->setChecked(false);
+    chkImage_->setChecked(false);
+}
+
+void TfrmCrop::DefaultClick() {
+    ShowMargins({});
+    if (HasPicture())
+        PlaceFrame(picture_);
+    RecomputeCrop();
+}
+
+// --- Pictures from the player ----------------------------------------------------------------------------
+
+// On the player's video thread: keeps a copy of the picture for the timer.
+void TfrmCrop::HookPicture(const TBitmap& bitmap) {
+    if (stopped_ || paused_)
+        return;
+    std::lock_guard lock(frameMutex_);
+    if (!frameCopy_)
+        frameCopy_ = std::make_unique<TBitmap>();
+    frameCopy_->Assign(bitmap);
+    frameFresh_ = true;
+}
+
+void TfrmCrop::RefreshPreviews() {
+    {
+        std::lock_guard lock(frameMutex_);
+        if (!frameCopy_)
+            return;
+        if (frameFresh_) {
+            shownFrame_.Assign(*frameCopy_);
+            frameFresh_ = false;
+        }
+    }
+    if (shownFrame_.Empty())
+        return;
+    imgPreview_->SetPicture(ImageOf(shownFrame_));
+    const int width = shownFrame_.Width() - crop_.Left - crop_.Right;
+    const int height = shownFrame_.Height() - crop_.Top - crop_.Bottom;
+    if (width <= 0 || height <= 0) {
+        imgOutput_->SetPicture({});
+        return;
+    }
+    const TBitmap* source = &shownFrame_;
+    if (PictureAdjusted(Effects())) {
+        adjusted_.Assign(shownFrame_);
+        AdjustPicture(adjusted_, Effects());
+        source = &adjusted_;
+    }
+    imgOutput_->SetPicture(ImageOf(*source).copy(crop_.Left, crop_.Top, width, height));
+}
+
+// --- Playing
+// -------------------------------------------------------------------------------------------------
+
+void TfrmCrop::SetPlaying(bool playing) {
+    btnPlay_->setEnabled(!playing);
+    btnPause_->setEnabled(playing);
+    btnStop_->setEnabled(playing);
+    trcPreview_->setEnabled(playing);
+}
+
+void TfrmCrop::FileOpened(int64_t duration) {
+    durationUs_ = duration;
+    lblPTS_->setText(ClockText(std::llround(duration / 1e6)));
+    trcPreview_->SetMax(trcPreview_->width());
+    trcPreview_->SetPositionL(0);
+    trcPreview_->setEnabled(true);
+    pressed_ = false;
+    player_.SetAudioVolume(trcVolume_->PositionL());
+}
+
+void TfrmCrop::Position(int64_t pts) {
+    lblTime_->setText(ClockText(std::llround(pts / 1e6)) + " / ");
+    if (!pressed_ && durationUs_ > 0)
+        trcPreview_->SetPositionL(static_cast<int>(trcPreview_->Max() * pts / durationUs_));
+}
+
+void TfrmCrop::State(TPlayState state) {
+    switch (state) {
+    case psPause:
+        paused_ = true;
+        btnPlay_->setEnabled(true);
+        btnPause_->setEnabled(false);
+        break;
+    case psStop:
+        stopped_ = true;
+        btnPlay_->setEnabled(true);
+        btnPause_->setEnabled(false);
+        btnStop_->setEnabled(false);
+        trcPreview_->setEnabled(false);
+        break;
+    case psEnd:
+        // Back to the start and paused; Play opens the file again.
+        stopped_ = true;
+        btnPlay_->setEnabled(true);
+        btnPause_->setEnabled(false);
+        player_.Seek(0, 0, false);
+        player_.Pause();
+        break;
+    default:
+        break;
+    }
+}
+
+void TfrmCrop::PlayClick() {
+    if (stopped_) {
+        if (!OpenFile()) {
+            btnPlay_->setEnabled(true);
+            btnPause_->setEnabled(false);
+            btnStop_->setEnabled(false);
+            trcPreview_->setEnabled(false);
+        }
+        return;
+    }
+    if (paused_) {
+        paused_ = false;
+        player_.Resume();
+        SetPlaying(true);
+    }
+}
+
+void TfrmCrop::PauseClick() {
+    paused_ = true;
+    player_.Pause();
+    btnPlay_->setEnabled(true);
+    btnPause_->setEnabled(false);
+}
+
+void TfrmCrop::StopClick() {
+    if (player_.IsPaused())
+        player_.Resume();
+    player_.Close(true);
+    stopped_ = true;
+    paused_ = false;
+    trcPreview_->SetPositionL(0);
+    SetPlaying(false);
+    lblTime_->setText("00:00:00");
+    lblPTS_->setText("00:00:00");
+    pan1_->SetPlayerOwnsPicture(false);
+}
+
+void TfrmCrop::MuteClick() {
+    const bool muted = !player_.Mute();
+    player_.SetMute(muted);
+    settings_.SetMute(muted);
+    btnMute_->setIcon(skin::MutePicture(muted));
+}
+
+bool TfrmCrop::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease && type != QEvent::MouseMove)
+        return QDialog::eventFilter(watched, event);
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    const int x = static_cast<int>(mouse->position().x());
+    const bool held = (mouse->buttons() & Qt::LeftButton) != 0;
+    if (watched == trcVolume_) {
+        if (held)
+            trcVolume_->SetPositionL(BarPositionAt(*trcVolume_, x, trcVolume_->width() - 20));
+        return true;
+    }
+    if (watched != trcPreview_)
+        return false;
+    if (type == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton)
+        pressed_ = true;
+    if (held)
+        trcPreview_->SetPositionL(BarPositionAt(*trcPreview_, x, trcPreview_->width() - 15));
+    if (type == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton && pressed_) {
+        if (trcPreview_->Max() > 0)
+            player_.Seek(std::llround(static_cast<double>(trcPreview_->PositionL()) / trcPreview_->Max() *
+                                      durationUs_),
+                         0, false);
+        QThread::msleep(300);
+        pressed_ = false;
+    }
+    return true;
+}
+
+// --- Ok and closing
+// -----------------------------------------------------------------------------------------
+
+void TfrmCrop::OkClick() {
+    if (row_) {
+        TlvFilesRecord& record = row_->Record();
+        const TMargins margins = HasPicture() ? Margins() : TMargins{};
+        RecomputeCrop();
+        record.CropEditTop = margins.Top;
+        record.CropEditBottom = margins.Bottom;
+        record.CropEditLeft = margins.Left;
+        record.CropEditRight = margins.Right;
+        record.CropTop = crop_.Top;
+        record.CropBottom = crop_.Bottom;
+        record.CropLeft = crop_.Left;
+        record.CropRight = crop_.Right;
+        if (cmbZoom_->currentIndex() == 0)
+            record.Zoom = "full";
+        else if (cmbZoom_->currentIndex() == 1)
+            record.Zoom = "lbox";
+        const TPictureSettings effects = Effects();
+        record.Brightness = effects.Brightness;
+        record.Contrast = effects.Contrast;
+        record.Saturation = effects.Saturation;
+        record.Exposure = effects.Exposure;
+        record.ProcessText = chkText_->isChecked();
+        record.ProcessImage = chkImage_->isChecked();
+    }
+    accept();
+}
+
+void TfrmCrop::done(int result) {
+    CloseDown();
+    QDialog::done(result);
+}
+
+// Stops the timer and the player (waiting for its threads) before the pictures go away.
+void TfrmCrop::CloseDown() {
+    timer_->stop();
+    stopped_ = true;
+    player_.OnPosition = nullptr;
+    player_.OnState = nullptr;
+    player_.OnHook = nullptr;
+    player_.Close(true);
+    std::lock_guard lock(frameMutex_);
+    frameCopy_.reset();
+    frameFresh_ = false;
+}
+
+} // namespace tarnel

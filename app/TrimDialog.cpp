@@ -1,0 +1,412 @@
+#include "TrimDialog.h"
+
+#include "TrackBar2.h"
+#include "core/GlobalObject.h"
+#include "core/MainSettings.h"
+#include "core/ProgressEstimate.h"
+#include "skin/SkinPictures.h"
+#include "widgets/DialogBars.h"
+#include "widgets/FileListView.h"
+#include "widgets/PreviewPanel.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QThread>
+#include <QToolButton>
+#include <cmath>
+
+namespace tarnel {
+
+namespace {
+
+const QColor kBarBackground(32, 75, 139);
+const QColor kRange(255, 153, 0);
+
+int64_t Rounded(double value) {
+    return static_cast<int64_t>(std::nearbyint(value));
+}
+
+int HalfWidth(const QPixmap& picture) {
+    return static_cast<int>(std::lround(picture.width() / picture.devicePixelRatio() / 2.0));
+}
+
+int Width(const QPixmap& picture) {
+    return static_cast<int>(std::lround(picture.width() / picture.devicePixelRatio()));
+}
+
+} // namespace
+
+TfrmTrim::TfrmTrim(TMainSettings& settings, QWidget* parent)
+    : QDialog(parent)
+    , settings_(settings) {
+    setObjectName("frmTrim");
+    setWindowTitle("Trim");
+    setFixedSize(902, 566);
+
+    auto* title = new QLabel("Trim", this);
+    title->setObjectName("lblCaption");
+    QFont bold = title->font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.3);
+    title->setFont(bold);
+    title->setGeometry(kRangeLeft, 8, 200, 24);
+    auto* close = new QToolButton(this);
+    close->setObjectName("btnClose");
+    close->setText("✕");
+    close->setToolTip("Close");
+    close->setAutoRaise(true);
+    close->setGeometry(902 - 40, 6, 28, 26);
+    connect(close, &QToolButton::clicked, this, &QDialog::reject);
+
+    imgPreview_ = new TPreviewPanel(this);
+    imgPreview_->setObjectName("imgPreview");
+    imgPreview_->setGeometry(kRangeLeft, 38, kRangeWidth, 350);
+
+    trcPreview_ = new TTrackBar2(this);
+    trcPreview_->setObjectName("trcPreview");
+    trcPreview_->setGeometry(kRangeLeft, 396, kRangeWidth, 22);
+    MakeHostDrawnBar(*trcPreview_);
+    trcPreview_->installEventFilter(this);
+
+    btnPlay_ = MakeImageButton(this, "imgbtnPlay", "Play", skin::TButtonPicture::Play, kRangeLeft, 426);
+    btnPause_ =
+        MakeImageButton(this, "imgbtnpause", "Pause", skin::TButtonPicture::Pause, kRangeLeft + 38, 426);
+    btnStop_ = MakeImageButton(this, "imgbtnStop", "Stop", skin::TButtonPicture::Stop, kRangeLeft + 76, 426);
+    lblTime_ = new QLabel("00:00:00 / ", this);
+    lblTime_->setObjectName("lblTime");
+    lblTime_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblTime_->setGeometry(kRangeLeft + 116, 430, 80, 24);
+    lblPTS_ = new QLabel("00:00:00", this);
+    lblPTS_->setObjectName("lblPTS");
+    lblPTS_->setGeometry(kRangeLeft + 196, 430, 80, 24);
+
+    auto* startLabel = new QLabel("Trim Start: ", this);
+    startLabel->setGeometry(470, 430, 80, 24);
+    edtStart_ = new QLineEdit(this);
+    edtStart_->setObjectName("edtStart");
+    edtStart_->setReadOnly(true);
+    edtStart_->setGeometry(550, 430, 90, 24);
+    auto* endLabel = new QLabel("Trim End: ", this);
+    endLabel->setGeometry(670, 430, 80, 24);
+    edtTrimLength_ = new QLineEdit(this);
+    edtTrimLength_->setObjectName("edtTrimLength");
+    edtTrimLength_->setReadOnly(true);
+    edtTrimLength_->setGeometry(750, 430, 90, 24);
+
+    trcPosition_ = new TTrackBar2(this);
+    trcPosition_->setObjectName("trcPosition");
+    trcPosition_->setGeometry(kRangeLeft, kRangeTop, kRangeWidth, kRangeHeight);
+    trcPosition_->SetSecondThumb(true);
+    MakeHostDrawnBar(*trcPosition_);
+    trcPosition_->OnDrawTrack = [this](TTrackBar2&, QPainter& painter) {
+        DrawRangeBar(painter);
+    };
+    trcPosition_->installEventFilter(this);
+
+    auto* defaults = new QPushButton("&Default", this);
+    defaults->setGeometry(kRangeLeft, 516, 88, 28);
+    auto* ok = new QPushButton("Ok", this);
+    ok->setGeometry(902 - 32 - 184, 516, 88, 28);
+    auto* cancel = new QPushButton("Cancel", this);
+    cancel->setGeometry(902 - 32 - 88, 516, 88, 28);
+    connect(defaults, &QPushButton::clicked, this, &TfrmTrim::DefaultClick);
+    connect(ok, &QPushButton::clicked, this, &TfrmTrim::OkClick);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(btnPlay_, &QToolButton::clicked, this, &TfrmTrim::PlayClick);
+    connect(btnPause_, &QToolButton::clicked, this, &TfrmTrim::PauseClick);
+    connect(btnStop_, &QToolButton::clicked, this, &TfrmTrim::StopClick);
+
+    player_.SetHook(true);
+    if (!player_.LibrariesLoaded())
+        player_.LoadLibraries(TGlobalObject::ExecutableFolder() + "LibAV");
+    player_.OnFileOpen = [this](TCustomPlayer&, int64_t duration, int, int, int&, int&) {
+        FileOpened(duration);
+    };
+    player_.OnPosition = [this](TCustomPlayer&, int64_t pts) {
+        Position(pts);
+    };
+    player_.OnState = [this](TCustomPlayer&, TPlayState state) {
+        State(state);
+    };
+}
+
+TfrmTrim::~TfrmTrim() {
+    player_.OnFileOpen = nullptr;
+    player_.OnPosition = nullptr;
+    player_.OnState = nullptr;
+    player_.Close(true);
+}
+
+uintptr_t TfrmTrim::PanelHandle() const {
+    return QGuiApplication::platformName() == "xcb" ? static_cast<uintptr_t>(imgPreview_->winId()) : 0;
+}
+
+int TfrmTrim::Edit(TFileRow& row, bool selectedFirst) {
+    Load(row, selectedFirst);
+    return exec();
+}
+
+bool TfrmTrim::Load(TFileRow& row, bool selectedFirst) {
+    row_ = &row;
+    trcPosition_->setGeometry(kRangeLeft, kRangeTop, kRangeWidth, kRangeHeight);
+    lblPTS_->clear();
+    lblTime_->clear();
+    if (!player_.LibrariesLoaded() && !player_.LoadLibraries(TGlobalObject::ExecutableFolder() + "LibAV"))
+        return false;
+    if (!OpenFile())
+        return false;
+    const TlvFilesRecord& record = row.Record();
+    if (record.TrimStart >= 0)
+        start_ = record.TrimStart / 1000000;
+    end_ = record.TrimLength > 0 ? (record.TrimStart + record.TrimLength) / 1000000 : duration_;
+    if (duration_ > 0) {
+        leftX_ = static_cast<int>(Rounded(static_cast<double>(start_) / duration_ * rightLimit_));
+        rightX_ = static_cast<int>(Rounded(static_cast<double>(end_) / duration_ * rightLimit_));
+    }
+    if (selectedFirst) {
+        leftX_ -= HalfWidth(skin::RangeMarker(true));
+        rightX_ -= HalfWidth(skin::RangeMarker(false));
+    }
+    edtStart_->setText(ClockText(start_));
+    edtTrimLength_->setText(ClockText(end_));
+    trcPosition_->update();
+    return true;
+}
+
+bool TfrmTrim::OpenFile() {
+    imgPreview_->SetPlayerOwnsPicture(PanelHandle() != 0);
+    const bool opened = player_.Open(row_->Record().SourceFile, PanelHandle());
+    SetPlaying(opened);
+    stopped_ = !opened;
+    paused_ = false;
+    return opened;
+}
+
+void TfrmTrim::SetPlaying(bool playing) {
+    btnPlay_->setEnabled(!playing);
+    btnPause_->setEnabled(playing);
+    btnStop_->setEnabled(playing);
+    trcPreview_->setEnabled(playing);
+}
+
+void TfrmTrim::FileOpened(int64_t duration) {
+    durationUs_ = duration;
+    duration_ = Rounded(duration / 1e6);
+    lblPTS_->setText(ClockText(duration_));
+    trcPreview_->SetMax(static_cast<int>(duration_));
+    trcPosition_->SetMax(static_cast<int>(duration_));
+    trcPosition_->SetPositionU(trcPosition_->Max());
+    trcPosition_->SetPositionL(0);
+    rightLimit_ = trcPosition_->width() - Width(skin::RangeMarker(false));
+    player_.SetMute(settings_.Mute());
+    pressed_ = false;
+    trcPreview_->setEnabled(true);
+    trcPreview_->SetPositionL(0);
+}
+
+void TfrmTrim::Position(int64_t pts) {
+    lblTime_->setText(ClockText(Rounded(pts / 1e6)) + " / ");
+    if (!pressed_ && durationUs_ > 0)
+        trcPreview_->SetPositionL(
+            static_cast<int>(Rounded(static_cast<double>(trcPreview_->Max()) * pts / durationUs_)));
+}
+
+void TfrmTrim::State(TPlayState state) {
+    switch (state) {
+    case psPause:
+        paused_ = true;
+        btnPlay_->setEnabled(true);
+        btnPause_->setEnabled(false);
+        break;
+    case psStop:
+        stopped_ = true;
+        btnPlay_->setEnabled(true);
+        btnPause_->setEnabled(false);
+        btnStop_->setEnabled(false);
+        trcPreview_->setEnabled(false);
+        break;
+    case psEnd:
+        btnPlay_->setEnabled(true);
+        btnPause_->setEnabled(false);
+        stopped_ = true;
+        player_.Seek(0, 0, false);
+        player_.Pause();
+        break;
+    default:
+        break;
+    }
+}
+
+void TfrmTrim::PlayClick() {
+    if (paused_) {
+        paused_ = false;
+        player_.Resume();
+        SetPlaying(true);
+        return;
+    }
+    if (stopped_ && row_)
+        OpenFile();
+}
+
+void TfrmTrim::PauseClick() {
+    paused_ = true;
+    player_.Pause();
+    btnPlay_->setEnabled(true);
+    btnPause_->setEnabled(false);
+}
+
+void TfrmTrim::StopClick() {
+    if (player_.IsPaused())
+        player_.Resume();
+    player_.Close(true);
+    trcPreview_->SetPositionL(0);
+    trcPreview_->setEnabled(false);
+    stopped_ = true;
+    paused_ = false;
+    btnPlay_->setEnabled(true);
+    btnStop_->setEnabled(false);
+    btnPause_->setEnabled(false);
+    lblTime_->setText("00:00:00");
+    lblPTS_->setText("00:00:00");
+    imgPreview_->SetPlayerOwnsPicture(false);
+}
+
+void TfrmTrim::DefaultClick() {
+    start_ = 0;
+    end_ = duration_;
+    edtStart_->setText("00:00:00");
+    edtTrimLength_->setText(ClockText(duration_));
+}
+
+void TfrmTrim::OkClick() {
+    if (!row_) {
+        reject();
+        return;
+    }
+    TlvFilesRecord& record = row_->Record();
+    const bool chosen = start_ >= 0 && end_ > 0 && start_ < end_ && end_ <= duration_;
+    const int64_t kept = chosen ? end_ - start_ : duration_;
+    if (kept <= 0) {
+        record.TrimStart = 0;
+        record.TrimLength = 0;
+        accept();
+        return;
+    }
+    // A choice that is no range (an end before the start, or past the end of the file) keeps the
+    // whole file: its start is not kept either.
+    const int64_t start = chosen ? start_ : 0;
+    record.TrimStart = start > 0 ? start * 1000000 : 0;
+    record.TrimLength = kept >= duration_ ? 0 : kept * 1000000;
+    row_->setText(TFileListView::colTrimmedLength, QString::number(kept));
+    accept();
+}
+
+// Closing in any way closes the player, waiting for its threads: SDL is shared by the whole
+// program, and the next preview must not start while this one still shuts it down.
+void TfrmTrim::done(int result) {
+    player_.Close(true);
+    imgPreview_->SetPlayerOwnsPicture(false);
+    QDialog::done(result);
+}
+
+// --- The range bar ------------------------------------------------------------------------------------
+
+void TfrmTrim::MoveStartMarker(int x) {
+    const int ws = HalfWidth(skin::RangeMarker(true));
+    if (x < ws) {
+        leftX_ = 0;
+        start_ = 0;
+    } else {
+        leftX_ = x - ws;
+        start_ = Rounded(static_cast<double>(leftX_) / trcPosition_->width() * duration_);
+    }
+    trcPreview_->SetPositionL(static_cast<int>(start_));
+    edtStart_->setText(ClockText(start_));
+    pressed_ = true;
+}
+
+void TfrmTrim::MoveEndMarker(int x) {
+    const int we = HalfWidth(skin::RangeMarker(false));
+    rightX_ = x - we;
+    end_ = rightLimit_ > 0 ? Rounded(static_cast<double>(rightX_) / rightLimit_ * duration_) : 0;
+    trcPreview_->SetPositionL(static_cast<int>(end_));
+    edtTrimLength_->setText(ClockText(end_));
+    pressed_ = true;
+}
+
+void TfrmTrim::RangeClick(int x, bool dragging) {
+    const int ws = HalfWidth(skin::RangeMarker(true));
+    const int we = HalfWidth(skin::RangeMarker(false));
+    double mid = leftX_ + (rightX_ - leftX_) / 2.0;
+    if (!dragging) {
+        if (x <= mid && 0 < x && x <= rightLimit_)
+            MoveStartMarker(x);
+        mid = leftX_ + (rightX_ - leftX_) / 2.0;
+        if (x > mid && x <= rightLimit_)
+            MoveEndMarker(x);
+    } else {
+        if (end_ - start_ == 0 || end_ - start_ == 1)
+            return;
+        trcPosition_->SetPositionL(
+            static_cast<int>(Rounded(static_cast<double>(x) / trcPosition_->width() * trcPosition_->Max())));
+        if (x <= mid && 0 < x && x <= ws + rightLimit_)
+            MoveStartMarker(x);
+        else if (x > mid && x <= we + rightLimit_)
+            MoveEndMarker(x);
+    }
+    trcPosition_->update();
+}
+
+bool TfrmTrim::eventFilter(QObject* watched, QEvent* event) {
+    const bool mouse = event->type() == QEvent::MouseButtonPress ||
+                       event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::MouseMove;
+    if (!mouse)
+        return QDialog::eventFilter(watched, event);
+    const auto* m = static_cast<QMouseEvent*>(event);
+    // A press on either bar grabs the mouse, so its release reaches the same bar wherever it happens;
+    // the release then seeks to the preview bar's position.
+    if (event->type() == QEvent::MouseButtonPress && m->button() == Qt::LeftButton)
+        pressed_ = true;
+    const int x = static_cast<int>(m->position().x());
+    if (watched == trcPosition_) {
+        if ((event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease) &&
+            m->button() == Qt::LeftButton)
+            RangeClick(x, false);
+        else if (event->type() == QEvent::MouseMove && (m->buttons() & Qt::LeftButton))
+            RangeClick(x, true);
+    } else if (watched == trcPreview_ && event->type() == QEvent::MouseMove &&
+               (m->buttons() & Qt::LeftButton)) {
+        trcPreview_->SetPositionL(
+            BarPositionAt(*trcPreview_, x, trcPreview_->width() - HalfWidth(skin::SeekThumb())));
+    }
+    if (event->type() == QEvent::MouseButtonRelease && m->button() == Qt::LeftButton && pressed_ &&
+        (watched == trcPosition_ || watched == trcPreview_)) {
+        if (trcPreview_->Max() > 0)
+            player_.Seek(
+                Rounded(static_cast<double>(trcPreview_->PositionL()) / trcPreview_->Max() * durationUs_), 0,
+                false);
+        QThread::msleep(300);
+        pressed_ = false;
+    }
+    // The bars' own mouse handling would move their thumbs: the dialog does that itself.
+    return watched == trcPosition_ || watched == trcPreview_;
+}
+
+void TfrmTrim::DrawRangeBar(QPainter& painter) {
+    TTrackBar2& bar = *trcPosition_;
+    painter.fillRect(bar.rect(), kBarBackground);
+    const int middle = bar.height() / 2;
+    if (rightX_ + 2 > leftX_ + 10)
+        painter.fillRect(QRect(QPoint(leftX_ + 10, middle - 2), QPoint(rightX_ + 2, middle + 1)), kRange);
+    if (rightX_ <= rightLimit_)
+        painter.drawPixmap(rightX_, 0, skin::RangeMarker(false));
+    if (leftX_ >= 0)
+        painter.drawPixmap(leftX_, 0, skin::RangeMarker(true));
+}
+
+} // namespace tarnel

@@ -1,0 +1,98 @@
+// The trim dialog: the part of a file to convert, chosen with a start and an end marker on a range
+// bar while the file plays; "Ok" stores it in the row.
+#pragma once
+
+#include "player/FFPlayer.h"
+
+#include <QDialog>
+#include <cstdint>
+
+class QLabel;
+class QLineEdit;
+class QPainter;
+class QToolButton;
+
+namespace tarnel {
+
+class TFileRow;
+class TMainSettings;
+class TPreviewPanel;
+class TTrackBar2;
+
+class TfrmTrim : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int kRangeLeft = 32;
+    static constexpr int kRangeTop = 473;
+    static constexpr int kRangeWidth = 838;
+    static constexpr int kRangeHeight = 20;
+
+    explicit TfrmTrim(TMainSettings& settings, QWidget* parent = nullptr);
+    ~TfrmTrim() override;
+
+    // Opens the row's file and shows the dialog modally; `selectedFirst` says that the row had to be
+    // selected for it (no row was).
+    int Edit(TFileRow& row, bool selectedFirst);
+    // Opens the file and reads the row's trim, without showing the dialog modally.
+    bool Load(TFileRow& row, bool selectedFirst);
+
+    void PlayClick();
+    void PauseClick();
+    void StopClick();
+    void DefaultClick();
+    void OkClick();
+
+    int64_t Start() const { return start_; }
+    int64_t End() const { return end_; }
+    int64_t Duration() const { return duration_; }
+    TTrackBar2& RangeBar() { return *trcPosition_; }
+    TTrackBar2& PreviewBar() { return *trcPreview_; }
+    TFFPlayer& Player() { return player_; }
+    int RightLimit() const { return rightLimit_; }
+    int LeftX() const { return leftX_; }
+    int RightX() const { return rightX_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void done(int result) override;
+
+private:
+    bool OpenFile();
+    void FileOpened(int64_t duration);
+    void Position(int64_t pts);
+    void State(TPlayState state);
+    void SetPlaying(bool playing);
+    // The press/release rule and the drag rule of the range bar at x.
+    void RangeClick(int x, bool dragging);
+    void MoveStartMarker(int x);
+    void MoveEndMarker(int x);
+    void DrawRangeBar(QPainter& painter);
+    uintptr_t PanelHandle() const;
+
+    TMainSettings& settings_;
+    TFFPlayer player_;
+    TFileRow* row_ = nullptr;
+    int64_t start_ = 0;
+    int64_t end_ = 0;
+    int64_t duration_ = 0;
+    int64_t durationUs_ = 0;
+    int leftX_ = 0;
+    int rightX_ = 0;
+    int rightLimit_ = 0;
+    bool pressed_ = false;
+    bool stopped_ = true;
+    bool paused_ = false;
+
+    TPreviewPanel* imgPreview_;
+    TTrackBar2* trcPreview_;
+    TTrackBar2* trcPosition_;
+    QToolButton* btnPlay_;
+    QToolButton* btnPause_;
+    QToolButton* btnStop_;
+    QLineEdit* edtStart_;
+    QLineEdit* edtTrimLength_;
+    QLabel* lblTime_;
+    QLabel* lblPTS_;
+};
+
+} // namespace tarnel

@@ -1,0 +1,71 @@
+#include "DialogBars.h"
+
+#include "TrackBar2.h"
+#include "core/ProgressEstimate.h"
+
+#include <QPainter>
+#include <QToolButton>
+#include <cmath>
+
+namespace tarnel {
+
+namespace {
+
+const QColor kBarBackground(32, 75, 139);
+const QColor kPlayed(118, 152, 202);
+const QColor kRest(36, 75, 123);
+
+} // namespace
+
+QToolButton* MakeImageButton(QWidget* parent, const char* name, const char* hint,
+                             skin::TButtonPicture picture, int x, int y) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(name);
+    button->setToolTip(hint);
+    button->setIcon(skin::ButtonPicture(picture, 24));
+    button->setIconSize(QSize(24, 24));
+    button->setAutoRaise(true);
+    button->setGeometry(x, y, 34, 32);
+    return button;
+}
+
+void MakeHostDrawnBar(TTrackBar2& bar) {
+    bar.SetThumbStyle(TTrackBar2::tsUserDrawn);
+    bar.SetTrackStyle(TTrackBar2::trUserDrawn);
+    bar.SetTickStyle(TTrackBar2::tiUserDrawn);
+    bar.setFocusPolicy(Qt::NoFocus);
+    bar.OnDrawTrack = [](TTrackBar2& self, QPainter& painter) {
+        DrawPlayerBar(self, painter);
+    };
+    bar.OnDrawThumb = [](TTrackBar2&, QPainter&, int, int) {
+    }; // drawn with the track
+}
+
+void DrawPlayerBar(TTrackBar2& bar, QPainter& painter) {
+    painter.fillRect(bar.rect(), kBarBackground);
+    painter.drawPixmap(1, (bar.height() - 16) / 2, skin::SeekTrack(bar.width() - 2));
+    const int span = bar.Max() - bar.Min();
+    const double share = span > 0 ? static_cast<double>(bar.PositionL() - bar.Min()) / span : 0;
+    const QPixmap thumb = skin::SeekThumb().scaledToHeight(bar.height(), Qt::SmoothTransformation);
+    const int thumbWidth = static_cast<int>(thumb.width() / thumb.devicePixelRatio());
+    const int x = static_cast<int>(std::lround(share * (bar.width() - thumbWidth)));
+    const int middle = bar.height() / 2;
+    if (x + thumbWidth / 2 > 5)
+        painter.fillRect(QRect(QPoint(5, middle - 2), QPoint(x + thumbWidth / 2, middle + 1)), kPlayed);
+    if (bar.width() - 5 > x + thumbWidth / 2)
+        painter.fillRect(QRect(QPoint(x + thumbWidth / 2, middle - 2), QPoint(bar.width() - 5, middle + 1)),
+                         kRest);
+    painter.drawPixmap(x, 0, thumb);
+}
+
+int BarPositionAt(const TTrackBar2& bar, int x, double span) {
+    if (span <= 0)
+        return bar.PositionL();
+    return static_cast<int>(std::lround(x / span * bar.Max()));
+}
+
+QString ClockText(int64_t seconds) {
+    return QString::fromStdString(SecondsToClock(seconds));
+}
+
+} // namespace tarnel

@@ -1,0 +1,30 @@
+// Pieces the trim and crop dialogs share: image buttons and their host-drawn preview and volume
+// bars (background, track picture, played part, rest, thumb picture).
+#pragma once
+
+#include "skin/SkinPictures.h"
+
+#include <QString>
+#include <cstdint>
+
+class QPainter;
+class QToolButton;
+class QWidget;
+
+namespace tarnel {
+
+class TTrackBar2;
+
+QToolButton* MakeImageButton(QWidget* parent, const char* name, const char* hint,
+                             skin::TButtonPicture picture, int x, int y);
+// A bar whose thumb, track and ticks the host draws (DrawPlayerBar) and whose mouse handling the
+// host takes over.
+void MakeHostDrawnBar(TTrackBar2& bar);
+// The bar with its thumb picture at the position.
+void DrawPlayerBar(TTrackBar2& bar, QPainter& painter);
+// The position for a drag to `x` over a bar of `span` usable pixels: x / span × maximum, rounded.
+int BarPositionAt(const TTrackBar2& bar, int x, double span);
+// Whole seconds as H:MM:SS.
+QString ClockText(int64_t seconds);
+
+} // namespace tarnel
