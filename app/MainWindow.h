@@ -88,6 +88,7 @@ public:
     // the preview stops.
     void EditTrim();
     void EditCrop();
+    void EditWatermark();
     TfrmTrim* TrimDialog() { return trimDialog_.get(); }
     TfrmSettings* SettingsDialog() { return settingsDialog_.get(); }
     TfrmPreference* Preferences() { return preferences_.get(); }

@@ -5,6 +5,7 @@
 #include "PreferencesDialog.h"
 #include "SettingsDialog.h"
 #include "TrimDialog.h"
+#include "WatermarkDialog.h"
 #include "widgets/CatalogueList.h"
 #include "widgets/FileListView.h"
 
@@ -34,6 +35,7 @@ void TfrmMain::ConnectSignals() {
     connect(actEditInfo_, &QAction::triggered, this, [this] { ShowFileInformation(); });
     connect(actEditTrim_, &QAction::triggered, this, [this] { EditTrim(); });
     connect(actEditCrop_, &QAction::triggered, this, [this] { EditCrop(); });
+    connect(actEditEffect_, &QAction::triggered, this, [this] { EditWatermark(); });
     for (QAction* action : mnuFile_->actions())
         if (action->text() == "&Start")
             connect(action, &QAction::triggered, this, [this] { btnStartClick(); });
@@ -115,6 +117,16 @@ void TfrmMain::EditCrop() {
         crop.Edit(*row);
     }
     ShowVolumeSettings(); // the dialog may have changed the volume and mute
+}
+
+void TfrmMain::EditWatermark() {
+    StopPreview();
+    bool selectedFirst = false;
+    TFileRow* row = RowToEdit(selectedFirst);
+    if (!row)
+        return;
+    TfrmWaterMark watermark(*settings_, services_, global_->HelpUrl() + "/watermark", this);
+    watermark.Edit(*row);
 }
 
 // The entries that work on the selected row are enabled only when there is one.

@@ -19,19 +19,6 @@ QColor ToQColor(TColor color) {
     return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
 }
 
-// The layer's font; sizes are points at 96 dots per inch, as the watermark dialog measured them.
-QFont LayerFont(const TFontSpec& spec) {
-    QFont font(QString::fromStdString(spec.Name));
-    font.setPixelSize(std::max(1, static_cast<int>(std::lround(spec.Size * 96.0 / 72.0))));
-    font.setBold(spec.Bold);
-    font.setItalic(spec.Italic);
-    font.setUnderline(spec.Underline);
-    font.setStrikeOut(spec.StrikeOut);
-    // Drawn as the platform's plain text output, without anti-aliasing.
-    font.setStyleStrategy(QFont::NoAntialias);
-    return font;
-}
-
 // An image that draws straight into the bitmap's pixels.
 QImage Wrap(TBitmap& bitmap) {
     return QImage(bitmap.Bits(), bitmap.Width(), bitmap.Height(), bitmap.RowSize(), QImage::Format_BGR888);
@@ -61,6 +48,18 @@ void CopyFromFrame(const TBitmap& frame, TBitmap& target, int32_t left, int32_t 
 TFrameHookRenderer::TFrameHookRenderer(std::function<void(const std::string&)> warn)
     : warn_(std::move(warn)) {}
 
+QFont TFrameHookRenderer::LayerFont(const TFontSpec& spec, bool antialiased) {
+    QFont font(QString::fromStdString(spec.Name));
+    font.setPixelSize(std::max(1, static_cast<int>(std::lround(spec.Size * 96.0 / 72.0))));
+    font.setBold(spec.Bold);
+    font.setItalic(spec.Italic);
+    font.setUnderline(spec.Underline);
+    font.setStrikeOut(spec.StrikeOut);
+    if (!antialiased)
+        font.setStyleStrategy(QFont::NoAntialias);
+    return font;
+}
+
 QSize TFrameHookRenderer::TextExtent(const TFontSpec& font, const std::string& text) {
     const QFontMetrics metrics(LayerFont(font));
     return {metrics.horizontalAdvance(QString::fromStdString(text)), metrics.height()};
@@ -85,27 +84,38 @@ void TFrameHookRenderer::Render(TBitmap& frame, const TlvFilesRecord& row, int64
     }
 }
 
+// Only the part of the layer that falls on the frame is drawn: a long text may be far wider than
+// the picture, and what lies outside would be clipped by the blend anyway.
 void TFrameHookRenderer::DrawText(TBitmap& frame, const TWmRec& layer) {
     if (layer.TextWidth <= 0 || layer.TextHeight <= 0)
         return;
-    TBitmap bitmap(layer.TextWidth, layer.TextHeight);
+    const int64_t left = std::max<int64_t>(layer.TextLeft, 0);
+    const int64_t top = std::max<int64_t>(layer.TextTop, 0);
+    const int64_t right = std::min<int64_t>(static_cast<int64_t>(layer.TextLeft) + layer.TextWidth, frame.Width());
+    const int64_t bottom =
+        std::min<int64_t>(static_cast<int64_t>(layer.TextTop) + layer.TextHeight, frame.Height());
+    if (right <= left || bottom <= top)
+        return;
+    TBitmap bitmap(static_cast<int>(right - left), static_cast<int>(bottom - top));
     std::lock_guard canvas(bitmap.CanvasLock());
     QImage image = Wrap(bitmap);
     if (!layer.BackOpaque)
-        CopyFromFrame(frame, bitmap, layer.TextLeft, layer.TextTop);
+        CopyFromFrame(frame, bitmap, static_cast<int32_t>(left), static_cast<int32_t>(top));
     {
         QPainter painter(&image);
+        painter.translate(static_cast<qreal>(layer.TextLeft - left), static_cast<qreal>(layer.TextTop - top));
+        const QRect layerRect(0, 0, layer.TextWidth, layer.TextHeight);
         painter.setFont(LayerFont(layer.Font));
         painter.setPen(ToQColor(layer.Font.Color));
         if (layer.BackOpaque) {
-            painter.fillRect(image.rect(), ToQColor(layer.BackColor));
+            painter.fillRect(layerRect, ToQColor(layer.BackColor));
             painter.setBackgroundMode(Qt::OpaqueMode);
             painter.setBackground(ToQColor(layer.BackColor));
         }
-        painter.drawText(image.rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+        painter.drawText(layerRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                          QString::fromStdString(layer.Text));
     }
-    BlendOverlay(frame, bitmap, layer.TextLeft, layer.TextTop, layer.TextAlpha);
+    BlendOverlay(frame, bitmap, static_cast<int32_t>(left), static_cast<int32_t>(top), layer.TextAlpha);
 }
 
 QImage TFrameHookRenderer::Picture(const std::string& file) {

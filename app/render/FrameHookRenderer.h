@@ -3,6 +3,7 @@
 // wrap the pictures' memory; it runs on the conversion thread.
 #pragma once
 
+#include <QFont>
 #include <QImage>
 #include <QSize>
 #include <cstdint>
@@ -32,6 +33,9 @@ public:
 
     // The size a text layer's text takes in its font, as the watermark dialog measures it.
     static QSize TextExtent(const TFontSpec& font, const std::string& text);
+    // A text layer's font; sizes are points at 96 dots per inch. The conversion draws without
+    // anti-aliasing, the watermark dialog's preview with it.
+    static QFont LayerFont(const TFontSpec& spec, bool antialiased = false);
 
 private:
     void DrawText(TBitmap& frame, const TWmRec& layer);

@@ -778,6 +778,28 @@ QPixmap RangeMarker(bool start) {
         });
 }
 
+QPixmap LayerKindPicture(bool image) {
+    return CachedPicture(image ? QStringLiteral("layerimage") : QStringLiteral("layertext"), QSize(14, 14),
+                         [image](QPainter& painter) {
+                             painter.setPen(QPen(QColor(70, 90, 120), 1.0));
+                             painter.setBrush(image ? QColor(196, 226, 250) : QColor(250, 250, 250));
+                             painter.drawRoundedRect(QRectF(0.5, 0.5, 13.0, 13.0), 2.0, 2.0);
+                             if (image) {
+                                 painter.setPen(Qt::NoPen);
+                                 painter.setBrush(QColor(255, 190, 40));
+                                 painter.drawEllipse(QPointF(9.5, 4.5), 1.8, 1.8);
+                                 painter.setBrush(QColor(60, 150, 80));
+                                 painter.drawPolygon(QPolygonF(
+                                     {QPointF(1.5, 12.5), QPointF(5.5, 6.0), QPointF(8.5, 10.0), QPointF(10.0, 8.5),
+                                      QPointF(12.5, 12.5)}));
+                                 return;
+                             }
+                             painter.setPen(QPen(QColor(40, 60, 110), 2.0));
+                             painter.drawLine(QPointF(3.5, 3.5), QPointF(10.5, 3.5));
+                             painter.drawLine(QPointF(7.0, 3.5), QPointF(7.0, 11.5));
+                         });
+}
+
 QPixmap VolumeTrack(int width) {
     return CachedPicture(QStringLiteral("volumetrack"), QSize(width, 12), [width](QPainter& painter) {
         DrawGroove(painter, QRectF(0.5, 4.0, width - 1.0, 4.0));

@@ -48,6 +48,10 @@ QPixmap VolumeThumb();          // 11 × 17
 // 12 × 20 markers of the trim dialog's range bar.
 QPixmap RangeMarker(bool start);
 
+// 14 × 14 marker of a watermark layer in the watermark dialog's list: a "T" for a text layer
+// (picture 0), a small landscape for a picture layer (picture 1).
+QPixmap LayerKindPicture(bool image);
+
 // The splash picture, 399 × 239.
 QImage CoverPicture();
 // The picture shown in the empty file list, drawn at its top-left corner.

@@ -9,13 +9,18 @@
 #include "StartUp.h"
 #include "TrackBar2.h"
 #include "TrimDialog.h"
+#include "WatermarkDialog.h"
+#include "widgets/LayerView.h"
 #include "widgets/CatalogueList.h"
 #include "widgets/FileListView.h"
 #include "widgets/PictureView.h"
 
 #include <QGuiApplication>
 #include <QImage>
+#include <QPainter>
 #include <QLineEdit>
+#include <QRadioButton>
+#include <QListWidget>
 #include <QScreen>
 #include <QTimer>
 #include <QtTest/QTest>
@@ -165,6 +170,60 @@ TEST(ScreenshotTest, TrimAndCropDialogsWhilePlaying) {
         Save(picture2, "crop-dialog.png");
         EXPECT_EQ(crop.OutputPreview().Picture().size(), QSize(320 - 2 * 48, 240 - 2 * 32));
         crop.reject();
+    }
+    services.Answers = {true};
+    window.close();
+}
+
+// A text and a picture layer placed over the playing file; after "Ok" a new dialog shows them again.
+TEST(ScreenshotTest, WatermarkDialogWithLayersOverThePlayingFile) {
+    test::TPrivateHome home;
+    test::TFakeShellServices services;
+    const std::filesystem::path logo = home.Home() / "logo.png";
+    QImage picture(64, 40, QImage::Format_RGB888);
+    picture.fill(QColor(230, 40, 40));
+    QPainter(&picture).fillRect(16, 10, 32, 20, QColor(250, 220, 0));
+    ASSERT_TRUE(picture.save(QString::fromStdString(logo.string())));
+    std::unique_ptr<TDesktop> desktop = StartDesktop(services, {test::Fixtures().h264AacMp4});
+    TfrmMain& window = *desktop->MainWindow;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(test::WaitUntil([&] { return window.FileList().RowCount() == 1; }));
+    TFileRow& row = *window.FileList().Row(0);
+    {
+        TfrmWaterMark watermark(window.Settings(), services, "https://tarnel.org/help/watermark", &window);
+        watermark.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&watermark));
+        ASSERT_TRUE(watermark.Load(row));
+        ASSERT_TRUE(test::WaitUntil([&] { return !watermark.View().Background().isNull(); }, 10000))
+            << "pictures arrive through the hook";
+        watermark.AddTextClick();
+        QTest::keyClicks(&watermark.TextEditor(), "Tarnel");
+        watermark.LayerList().setFocus();
+        watermark.BackgroundOption().setChecked(true);
+        watermark.HorizontalBar().SetPositionL(20);
+        watermark.VerticalBar().SetPositionL(16);
+        watermark.TransparencyBar().SetPositionL(255);
+        services.FilesToOpen = {logo.string()};
+        watermark.AddImageClick();
+        watermark.HorizontalBar().SetPositionL(240);
+        watermark.VerticalBar().SetPositionL(180);
+        QTest::qWait(300);
+        Save(watermark.grab().toImage(), "watermark-dialog.png");
+        ASSERT_EQ(watermark.Entries().size(), 2u);
+        watermark.OkClick();
+    }
+    ASSERT_EQ(row.Record().WaterMarks.size(), 2u);
+    {
+        TfrmWaterMark again(window.Settings(), services, "", &window);
+        again.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&again));
+        ASSERT_TRUE(again.Load(row));
+        ASSERT_TRUE(test::WaitUntil([&] { return again.Entries().size() == 2; }, 10000));
+        EXPECT_EQ(again.Entries()[0]->Layer->Location().topLeft(), QPointF(20, 16));
+        EXPECT_EQ(again.Entries()[1]->Layer->Location(), QRectF(240, 180, 64, 40));
+        QTest::qWait(300);
+        Save(again.grab().toImage(), "watermark-reopened.png");
+        again.CancelClick();
     }
     services.Answers = {true};
     window.close();

@@ -1,0 +1,192 @@
+// The watermark dialog: text and picture layers placed over the playing file in a layered view,
+// each with a position, a transparency and the seconds in which it shows. "Ok" stores them in the
+// row as its watermark layers, which the conversion draws into every picture.
+#pragma once
+
+#include "core/FilesRecord.h"
+#include "player/FFPlayer.h"
+
+#include <QDialog>
+#include <QImage>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+class QToolButton;
+
+namespace tarnel {
+
+class TFileRow;
+class TLayerItem;
+class TLayerView;
+class TMainSettings;
+class TPreviewPanel;
+class TShellServices;
+class TTrackBar2;
+
+// The dialog's record behind each entry of its layer list: the layer's stored fields and the view
+// layer that shows it.
+struct TWmItemRec {
+    TWmRec Rec;
+    TLayerItem* Layer = nullptr;
+};
+
+class TfrmWaterMark : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int kViewWidth = 592;
+    static constexpr int kViewHeight = 427;
+
+    TfrmWaterMark(TMainSettings& settings, TShellServices& services, std::string helpPage,
+                  QWidget* parent = nullptr);
+    ~TfrmWaterMark() override;
+
+    // Opens the row's file and shows the dialog modally.
+    int Edit(TFileRow& row);
+    // Prepares the dialog and opens the row's file, without showing it modally.
+    bool Load(TFileRow& row);
+
+    void AddTextClick();
+    void AddImageClick();
+    void DeleteClick();
+    void UpClick();
+    void DownClick();
+    // The list's click handling: selects the entry's layer and shows its settings.
+    void SelectEntry(int index);
+    // Opens the in-place text editor over a text entry.
+    void OpenTextEditor(int index);
+    void OkClick();
+    void CancelClick();
+    void HelpClick();
+    void PlayClick();
+    void PauseClick();
+
+    // A picture of the playing file at `pts` (µs): the time label, the preview bar, which layers
+    // belong to the picture's second, and the picture under the layers.
+    void ShowPicture(const QImage& picture, int64_t pts);
+
+    TLayerView& View() { return *imgView_; }
+    QListWidget& LayerList() { return *lsbox_; }
+    const std::vector<std::unique_ptr<TWmItemRec>>& Entries() const { return entries_; }
+    int SelectedEntry() const;
+    TTrackBar2& HorizontalBar() { return *trcHorz_; }
+    TTrackBar2& VerticalBar() { return *trcVert_; }
+    TTrackBar2& TransparencyBar() { return *trcAlpha_; }
+    TTrackBar2& RangeBar() { return *trcRange_; }
+    TTrackBar2& PreviewBar() { return *trcPreview_; }
+    QRadioButton& BackgroundOption() { return *rbBackColor_; }
+    QRadioButton& TransparentOption() { return *rbTransparent_; }
+    QComboBox& FontColorList() { return *cmbFontColor_; }
+    QComboBox& BackColorList() { return *cmbBackColor_; }
+    QComboBox& FontList() { return *cmbFont_; }
+    QComboBox& SizeList() { return *cmbSize_; }
+    QCheckBox& BoldBox() { return *chkBold_; }
+    QLineEdit& TextEditor() { return *edtText_; }
+    QLineEdit& StartField() { return *edtStart_; }
+    QLineEdit& EndField() { return *edtEnd_; }
+    TFFPlayer& Player() { return player_; }
+    int64_t DurationUs() const { return durationUs_; }
+
+    // The colour lists' entries in their order (names and colours), before the system colours.
+    static const std::vector<std::pair<const char*, QColor>>& StandardColors();
+
+protected:
+    void done(int result) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildView();
+    void BuildLayerControls();
+    void BuildTextControls();
+    void BuildButtons();
+    void ApplyDefaults();
+    bool OpenFile();
+    void FileOpened(int64_t duration, int frameWidth, int frameHeight, int& screenWidth, int& screenHeight);
+    void State(TPlayState state);
+    void HookPicture(TBitmap& bitmap, int64_t pts);
+    void DeliverPicture();
+    void RebuildFromRecord();
+    TWmItemRec& AddEntry(const QString& caption, std::unique_ptr<TWmItemRec> entry);
+    TWmItemRec* Selected();
+    void PaintTextLayer(TWmItemRec& entry);
+    void RebuildSelectedText();
+    void SetLayerControlsEnabled(bool enabled);
+    void SetTextControlsEnabled(bool enabled);
+    void ShowEntrySettings(TWmItemRec& entry);
+    void ShowLayerPosition();
+    void BackgroundOptionChosen(bool opaque);
+    void TextStyleChanged();
+    void HorizontalChanged();
+    void VerticalChanged();
+    void RangeChanged();
+    void HideTextEditor();
+    void PreviewPressed(int x);
+    void PreviewDragged(int x);
+    void CloseDown();
+    TFontSpec FontFromControls() const;
+    uintptr_t PanelHandle() const;
+
+    TMainSettings& settings_;
+    TShellServices& services_;
+    std::string helpPage_;
+    TFFPlayer player_;
+    TFileRow* row_ = nullptr;
+    std::vector<std::unique_ptr<TWmItemRec>> entries_;
+    int64_t durationUs_ = 0;
+    bool pressed_ = false;
+    bool rebuilt_ = false; // the list was filled from the row
+    bool pictureCopy_ = false;
+    int editorEntry_ = -1;
+
+    // Handed from the player's video thread to the main thread.
+    std::mutex pictureMutex_;
+    QImage pendingPicture_;
+    int64_t pendingPts_ = 0;
+    bool deliveryPosted_ = false;
+    std::atomic<bool> closing_{false};
+
+    TLayerView* imgView_;
+    TPreviewPanel* pan1_;
+    QListWidget* lsbox_;
+    QLineEdit* edtText_;
+    QPushButton* btnAddText_;
+    QPushButton* btnAddImage_;
+    QPushButton* btnDelete_;
+    QPushButton* btnUp_;
+    QPushButton* btnDown_;
+    TTrackBar2* trcHorz_;
+    TTrackBar2* trcVert_;
+    TTrackBar2* trcAlpha_;
+    QLineEdit* edtHorz_;
+    QLineEdit* edtVert_;
+    QLineEdit* edtAlpha_;
+    TTrackBar2* trcRange_;
+    QLineEdit* edtStart_;
+    QLineEdit* edtEnd_;
+    QToolButton* rangeArrows_[4];
+    QRadioButton* rbBackColor_;
+    QRadioButton* rbTransparent_;
+    QComboBox* cmbBackColor_;
+    QComboBox* cmbFontColor_;
+    QComboBox* cmbFont_;
+    QComboBox* cmbSize_;
+    QCheckBox* chkBold_;
+    QCheckBox* chkItalic_;
+    QCheckBox* chkUnderline_;
+    QCheckBox* chkStrikeOut_;
+    TTrackBar2* trcPreview_;
+    QToolButton* btnPlay_;
+    QToolButton* btnPause_;
+    QLabel* lblTime_;
+    QLabel* lblPTS_;
+};
+
+} // namespace tarnel
