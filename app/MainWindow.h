@@ -84,8 +84,8 @@ public:
     void ShowFileInformation();
     void ShowSettingsDialog();
     void ShowPreferences();
-    // Edit menu "&Trim" and "&Crop": the dialog for the selected row (row 0 when none is), after
-    // the preview stops.
+    // Edit menu "&Trim", "&Crop" and "&Video Effect && Water Mark": the dialog for the selected
+    // row (row 0 when none is), after the preview stops.
     void EditTrim();
     void EditCrop();
     void EditWatermark();

@@ -40,7 +40,7 @@ constexpr int kViewLeft = 16;
 constexpr int kViewTop = 40;
 constexpr int kSide = 624; // left edge of the layer controls
 constexpr int kSideWidth = kWidth - 16 - kSide;
-constexpr int kDefaultSizeEntry = 19; // "26"
+constexpr int kDefaultSizeEntry = 19;      // "26"
 constexpr int kDefaultFontColorEntry = 12; // blue
 constexpr int kDefaultBackColorEntry = 2;  // green
 constexpr int kDefaultTransparency = 125;
@@ -120,7 +120,8 @@ class TLayerListDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
         const bool selected = (option.state & QStyle::State_Selected) != 0;
         const QRect r = option.rect;
         painter->fillRect(r, selected ? ToQColor(15518905) : ToQColor(16316406));
@@ -133,7 +134,8 @@ public:
         painter->drawPixmap(r.left() + 2, r.top() + (r.height() - marker.height()) / 2, marker);
         painter->setPen(Qt::black);
         const QRect textRect = r.adjusted(19, 0, -2, 0);
-        const QString text = option.fontMetrics.elidedText(index.data().toString(), Qt::ElideRight, textRect.width());
+        const QString text =
+            option.fontMetrics.elidedText(index.data().toString(), Qt::ElideRight, textRect.width());
         painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
     }
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
@@ -154,16 +156,26 @@ QLineEdit* NumberField(QWidget* parent, const char* name, const QRect& geometry)
 
 const std::vector<std::pair<const char*, QColor>>& TfrmWaterMark::StandardColors() {
     static const std::vector<std::pair<const char*, QColor>> colors = {
-        {"Black", QColor(0, 0, 0)},          {"Maroon", QColor(128, 0, 0)},
-        {"Green", QColor(0, 128, 0)},        {"Olive", QColor(128, 128, 0)},
-        {"Navy", QColor(0, 0, 128)},         {"Purple", QColor(128, 0, 128)},
-        {"Teal", QColor(0, 128, 128)},       {"Gray", QColor(128, 128, 128)},
-        {"Silver", QColor(192, 192, 192)},   {"Red", QColor(255, 0, 0)},
-        {"Lime", QColor(0, 255, 0)},         {"Yellow", QColor(255, 255, 0)},
-        {"Blue", QColor(0, 0, 255)},         {"Fuchsia", QColor(255, 0, 255)},
-        {"Aqua", QColor(0, 255, 255)},       {"White", QColor(255, 255, 255)},
-        {"Money Green", QColor(192, 220, 192)}, {"Sky Blue", QColor(166, 202, 240)},
-        {"Cream", QColor(255, 251, 240)},    {"Medium Gray", QColor(160, 160, 164)}};
+        {"Black", QColor(0, 0, 0)},
+        {"Maroon", QColor(128, 0, 0)},
+        {"Green", QColor(0, 128, 0)},
+        {"Olive", QColor(128, 128, 0)},
+        {"Navy", QColor(0, 0, 128)},
+        {"Purple", QColor(128, 0, 128)},
+        {"Teal", QColor(0, 128, 128)},
+        {"Gray", QColor(128, 128, 128)},
+        {"Silver", QColor(192, 192, 192)},
+        {"Red", QColor(255, 0, 0)},
+        {"Lime", QColor(0, 255, 0)},
+        {"Yellow", QColor(255, 255, 0)},
+        {"Blue", QColor(0, 0, 255)},
+        {"Fuchsia", QColor(255, 0, 255)},
+        {"Aqua", QColor(0, 255, 255)},
+        {"White", QColor(255, 255, 255)},
+        {"Money Green", QColor(192, 220, 192)},
+        {"Sky Blue", QColor(166, 202, 240)},
+        {"Cream", QColor(255, 251, 240)},
+        {"Medium Gray", QColor(160, 160, 164)}};
     return colors;
 }
 
@@ -186,7 +198,8 @@ TfrmWaterMark::TfrmWaterMark(TMainSettings& settings, TShellServices& services, 
                                 int& screenWidth, int& screenHeight) {
         FileOpened(duration, frameWidth, frameHeight, screenWidth, screenHeight);
     };
-    player_.OnPosition = [](TCustomPlayer&, int64_t) {};
+    player_.OnPosition = [](TCustomPlayer&, int64_t) {
+    };
     player_.OnState = [this](TCustomPlayer&, TPlayState state) {
         State(state);
     };
@@ -248,8 +261,10 @@ void TfrmWaterMark::BuildView() {
     MakeHostDrawnBar(*trcPreview_);
     trcPreview_->installEventFilter(this);
     trcPreview_->setEnabled(false);
-    btnPlay_ = MakeImageButton(this, "imgbtnPlay", "Play", skin::TButtonPicture::Play, kViewLeft, barTop + 28);
-    btnPause_ = MakeImageButton(this, "imgbtnpause", "Pause", skin::TButtonPicture::Pause, kViewLeft + 38, barTop + 28);
+    btnPlay_ =
+        MakeImageButton(this, "imgbtnPlay", "Play", skin::TButtonPicture::Play, kViewLeft, barTop + 28);
+    btnPause_ = MakeImageButton(this, "imgbtnpause", "Pause", skin::TButtonPicture::Pause, kViewLeft + 38,
+                                barTop + 28);
     connect(btnPlay_, &QToolButton::clicked, this, &TfrmWaterMark::PlayClick);
     connect(btnPause_, &QToolButton::clicked, this, &TfrmWaterMark::PauseClick);
     lblTime_ = new QLabel("00:00:00", this);
@@ -281,9 +296,8 @@ void TfrmWaterMark::BuildLayerControls() {
     lsbox_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     lsbox_->setItemDelegate(new TLayerListDelegate(lsbox_));
     lsbox_->setUniformItemSizes(true);
-    connect(lsbox_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
-        SelectEntry(lsbox_->row(item));
-    });
+    connect(lsbox_, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem* item) { SelectEntry(lsbox_->row(item)); });
     connect(lsbox_, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { OpenTextEditor(lsbox_->row(item)); });
     edtText_ = new QLineEdit(lsbox_->viewport());
@@ -329,15 +343,20 @@ void TfrmWaterMark::BuildLayerControls() {
         y += 46;
     }
     trcAlpha_->SetMax(255);
-    trcHorz_->OnChange = [this](TTrackBar2&) { HorizontalChanged(); };
-    trcVert_->OnChange = [this](TTrackBar2&) { VerticalChanged(); };
+    trcHorz_->OnChange = [this](TTrackBar2&) {
+        HorizontalChanged();
+    };
+    trcVert_->OnChange = [this](TTrackBar2&) {
+        VerticalChanged();
+    };
     trcAlpha_->OnChange = [this](TTrackBar2& bar) {
         edtAlpha_->setText(QString::number(bar.PositionL()));
         if (TWmItemRec* entry = Selected())
             entry->Layer->SetMasterOpacity(bar.PositionL());
     };
 
-    auto* rangeLabel = new QLabel("Set the period of time when a watermark will be \r\nshow in the video", this);
+    auto* rangeLabel =
+        new QLabel("Set the period of time when a watermark will be \r\nshow in the video", this);
     QFont smaller = rangeLabel->font();
     smaller.setPointSizeF(smaller.pointSizeF() * 0.85);
     rangeLabel->setFont(smaller);
@@ -346,7 +365,9 @@ void TfrmWaterMark::BuildLayerControls() {
     trcRange_->setObjectName("trcRange");
     trcRange_->setGeometry(kSide, y + 38, kSideWidth, 24);
     trcRange_->SetSecondThumb(true);
-    trcRange_->OnChange = [this](TTrackBar2&) { RangeChanged(); };
+    trcRange_->OnChange = [this](TTrackBar2&) {
+        RangeChanged();
+    };
     y += 68;
     const struct {
         const char* Caption;
@@ -552,7 +573,8 @@ void TfrmWaterMark::RebuildFromRecord() {
         auto entry = std::make_unique<TWmItemRec>();
         entry->Rec = *stored;
         const bool image = stored->Kind == 1;
-        TWmItemRec& added = AddEntry(QString::fromStdString(image ? stored->ImageFile : stored->Text), std::move(entry));
+        TWmItemRec& added =
+            AddEntry(QString::fromStdString(image ? stored->ImageFile : stored->Text), std::move(entry));
         TWmRec& rec = added.Rec;
         if (!image) {
             added.Layer->SetLocation(QRectF(rec.TextLeft, rec.TextTop, rec.TextWidth, rec.TextHeight));
@@ -689,8 +711,8 @@ void TfrmWaterMark::AddTextClick() {
     TWmItemRec& added = AddEntry("Add Text", std::move(entry));
     const QSize size = TFrameHookRenderer::TextExtent(added.Rec.Font, added.Rec.Text);
     const QPointF centre = imgView_->VisibleCentre();
-    added.Layer->SetLocation(
-        QRectF(centre.x() - size.width() / 2.0, centre.y() - size.height() / 2.0, size.width(), size.height()));
+    added.Layer->SetLocation(QRectF(centre.x() - size.width() / 2.0, centre.y() - size.height() / 2.0,
+                                    size.width(), size.height()));
     PaintTextLayer(added);
     added.Layer->SetMasterOpacity(trcAlpha_->PositionL());
     added.Rec.BackOpaque = false;
@@ -711,9 +733,9 @@ void TfrmWaterMark::AddTextClick() {
 void TfrmWaterMark::AddImageClick() {
     HideTextEditor();
     player_.SetHook(false);
-    const std::vector<std::string> chosen = services_.ChooseFilesToOpen(
-        {{"Bitmap files (*.bmp)", "*.bmp"},
-         {"Pictures (*.bmp;*.png;*.jpg;*.jpeg)", "*.bmp;*.png;*.jpg;*.jpeg"}});
+    const std::vector<std::string> chosen =
+        services_.ChooseFilesToOpen({{"Bitmap files (*.bmp)", "*.bmp"},
+                                     {"Pictures (*.bmp;*.png;*.jpg;*.jpeg)", "*.bmp;*.png;*.jpg;*.jpeg"}});
     if (chosen.empty()) {
         player_.SetHook(true);
         return;
@@ -793,8 +815,8 @@ void TfrmWaterMark::DownClick() {
 }
 
 void TfrmWaterMark::SetLayerControlsEnabled(bool enabled) {
-    for (QWidget* control : std::initializer_list<QWidget*>{trcHorz_, trcVert_, trcAlpha_, trcRange_, btnDelete_,
-                                                             btnUp_, btnDown_})
+    for (QWidget* control : std::initializer_list<QWidget*>{trcHorz_, trcVert_, trcAlpha_, trcRange_,
+                                                            btnDelete_, btnUp_, btnDown_})
         control->setEnabled(enabled);
     for (QToolButton* arrow : rangeArrows_)
         arrow->setEnabled(enabled);
@@ -802,9 +824,9 @@ void TfrmWaterMark::SetLayerControlsEnabled(bool enabled) {
 }
 
 void TfrmWaterMark::SetTextControlsEnabled(bool enabled) {
-    for (QWidget* control : std::initializer_list<QWidget*>{rbBackColor_, rbTransparent_, cmbFontColor_, cmbFont_,
-                                                             cmbSize_, chkBold_, chkItalic_, chkUnderline_,
-                                                             chkStrikeOut_})
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{rbBackColor_, rbTransparent_, cmbFontColor_, cmbFont_, cmbSize_,
+                                         chkBold_, chkItalic_, chkUnderline_, chkStrikeOut_})
         control->setEnabled(enabled);
     cmbBackColor_->setEnabled(enabled && rbBackColor_->isChecked());
 }
@@ -949,7 +971,8 @@ void TfrmWaterMark::RangeChanged() {
 // --- The in-place text editor ---------------------------------------------------------------------
 
 void TfrmWaterMark::OpenTextEditor(int index) {
-    if (index < 0 || index >= static_cast<int>(entries_.size()) || entries_[static_cast<size_t>(index)]->Rec.Kind != 0)
+    if (index < 0 || index >= static_cast<int>(entries_.size()) ||
+        entries_[static_cast<size_t>(index)]->Rec.Kind != 0)
         return;
     const QRect entryRect = lsbox_->visualItemRect(lsbox_->item(index));
     editorEntry_ = index;
@@ -1097,7 +1120,8 @@ void TfrmWaterMark::PreviewDragged(int x) {
     const int position = BarPositionAt(*trcPreview_, x, span);
     trcPreview_->SetPositionL(position);
     if (trcPreview_->Max() > 0)
-        player_.Seek(std::llround(position / static_cast<double>(trcPreview_->Max()) * durationUs_), 0, false);
+        player_.Seek(std::llround(position / static_cast<double>(trcPreview_->Max()) * durationUs_), 0,
+                     false);
 }
 
 bool TfrmWaterMark::eventFilter(QObject* watched, QEvent* event) {

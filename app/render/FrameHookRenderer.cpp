@@ -91,7 +91,8 @@ void TFrameHookRenderer::DrawText(TBitmap& frame, const TWmRec& layer) {
         return;
     const int64_t left = std::max<int64_t>(layer.TextLeft, 0);
     const int64_t top = std::max<int64_t>(layer.TextTop, 0);
-    const int64_t right = std::min<int64_t>(static_cast<int64_t>(layer.TextLeft) + layer.TextWidth, frame.Width());
+    const int64_t right =
+        std::min<int64_t>(static_cast<int64_t>(layer.TextLeft) + layer.TextWidth, frame.Width());
     const int64_t bottom =
         std::min<int64_t>(static_cast<int64_t>(layer.TextTop) + layer.TextHeight, frame.Height());
     if (right <= left || bottom <= top)

@@ -789,9 +789,9 @@ QPixmap LayerKindPicture(bool image) {
                                  painter.setBrush(QColor(255, 190, 40));
                                  painter.drawEllipse(QPointF(9.5, 4.5), 1.8, 1.8);
                                  painter.setBrush(QColor(60, 150, 80));
-                                 painter.drawPolygon(QPolygonF(
-                                     {QPointF(1.5, 12.5), QPointF(5.5, 6.0), QPointF(8.5, 10.0), QPointF(10.0, 8.5),
-                                      QPointF(12.5, 12.5)}));
+                                 painter.drawPolygon(
+                                     QPolygonF({QPointF(1.5, 12.5), QPointF(5.5, 6.0), QPointF(8.5, 10.0),
+                                                QPointF(10.0, 8.5), QPointF(12.5, 12.5)}));
                                  return;
                              }
                              painter.setPen(QPen(QColor(40, 60, 110), 2.0));

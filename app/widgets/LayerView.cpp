@@ -90,7 +90,8 @@ void TLayerItem::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidg
     painter->setRenderHint(QPainter::TextAntialiasing);
     painter->setFont(font_);
     painter->setPen(color_);
-    painter->drawText(QRectF(QPointF(0, 0), natural_), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text_);
+    painter->drawText(QRectF(QPointF(0, 0), natural_), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                      text_);
     painter->restore();
 }
 
@@ -161,7 +162,8 @@ void TLayerView::drawBackground(QPainter* painter, const QRectF&) {
     painter->fillRect(area, Qt::white);
     for (int j = 0; j * kCheckerSquare < area.height(); ++j)
         for (int i = j % 2; i * kCheckerSquare < area.width(); i += 2)
-            painter->fillRect(i * kCheckerSquare, j * kCheckerSquare, kCheckerSquare, kCheckerSquare, kCheckerGrey);
+            painter->fillRect(i * kCheckerSquare, j * kCheckerSquare, kCheckerSquare, kCheckerSquare,
+                              kCheckerGrey);
     painter->restore();
     if (!background_.isNull()) {
         painter->setRenderHint(QPainter::SmoothPixmapTransform);
@@ -232,7 +234,8 @@ void TLayerView::UpdateSelectionFrame() {
 QRectF TLayerView::FrameRect() const {
     if (!selected_)
         return {};
-    return QRectF(mapFromScene(selected_->Location().topLeft()), mapFromScene(selected_->Location().bottomRight()));
+    return QRectF(mapFromScene(selected_->Location().topLeft()),
+                  mapFromScene(selected_->Location().bottomRight()));
 }
 
 QRectF TLayerView::HandleRect(int handle) const {

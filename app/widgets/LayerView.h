@@ -28,8 +28,8 @@ public:
 
     void SetPicture(const QImage& picture);
     // `natural` is the size the text takes in the font; the text is scaled when the location differs.
-    void SetText(const QString& text, const QFont& font, const QColor& color, std::optional<QColor> background,
-                 const QSizeF& natural);
+    void SetText(const QString& text, const QFont& font, const QColor& color,
+                 std::optional<QColor> background, const QSizeF& natural);
     const QImage& Picture() const { return picture_; }
 
 private:

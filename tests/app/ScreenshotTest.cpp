@@ -10,17 +10,17 @@
 #include "TrackBar2.h"
 #include "TrimDialog.h"
 #include "WatermarkDialog.h"
-#include "widgets/LayerView.h"
 #include "widgets/CatalogueList.h"
 #include "widgets/FileListView.h"
+#include "widgets/LayerView.h"
 #include "widgets/PictureView.h"
 
 #include <QGuiApplication>
 #include <QImage>
-#include <QPainter>
 #include <QLineEdit>
-#include <QRadioButton>
 #include <QListWidget>
+#include <QPainter>
+#include <QRadioButton>
 #include <QScreen>
 #include <QTimer>
 #include <QtTest/QTest>
