@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <vector>
 
 namespace tarnel {
 
@@ -41,13 +42,27 @@ TToneTables MakeToneTables(int32_t brightness, int32_t contrast, int32_t saturat
 
 void ToneAndColourPass(TBitmap& bitmap, int32_t brightness, int32_t contrast, int32_t saturation) {
     const TToneTables t = MakeToneTables(brightness, contrast, saturation);
+    // Grey + saturated value covers every sum the tables can give; the clamp to 0…255 and the tone
+    // lookup become one lookup in a table over that whole span.
+    const auto [minGrey, maxGrey] = std::minmax_element(t.Grey.begin(), t.Grey.end());
+    const auto [minSaturated, maxSaturated] = std::minmax_element(t.Saturation.begin(), t.Saturation.end());
+    const int32_t lowest = *minGrey + *minSaturated;
+    const int32_t highest = *maxGrey + *maxSaturated;
+    std::vector<uint8_t> toneOf(static_cast<size_t>(highest - lowest + 1));
+    for (int32_t v = lowest; v <= highest; ++v)
+        toneOf[static_cast<size_t>(v - lowest)] = t.Tone[Clamp(v)];
+    const uint8_t* tone = toneOf.data() - lowest;
     const int width = bitmap.Width();
     for (int y = 0; y < bitmap.Height(); ++y) {
         uint8_t* pixel = bitmap.ScanLine(y);
         for (int x = 0; x < width; ++x, pixel += 3) {
             const int32_t d = t.Grey[pixel[0] + pixel[1] + pixel[2]];
-            for (int channel = 0; channel < 3; ++channel)
-                pixel[channel] = t.Tone[Clamp(d + t.Saturation[pixel[channel]])];
+            const int32_t b = d + t.Saturation[pixel[0]];
+            const int32_t g = d + t.Saturation[pixel[1]];
+            const int32_t r = d + t.Saturation[pixel[2]];
+            pixel[0] = tone[b];
+            pixel[1] = tone[g];
+            pixel[2] = tone[r];
         }
     }
 }
