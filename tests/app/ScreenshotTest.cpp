@@ -120,7 +120,8 @@ TEST(ScreenshotTest, PreviewPlaysInsideTheMainWindow) {
         const QRect area(panel.mapTo(&window, QPoint(0, 0)) * scale, panel.size() * scale);
         return PixelsUnlike(screen, area, Qt::black) > area.width() * area.height() / 4;
     };
-    EXPECT_TRUE(test::WaitUntil(pictureShown, 10000)) << "the picture is not black";
+    EXPECT_TRUE(test::WaitUntil(pictureShown, 10000))
+        << "the picture is not black; the log says:\n" << window.LogLines().join("\n").toStdString();
     Save(screen, "preview-playing.png");
     window.StopPreview();
     services.Answers = {true};
