@@ -344,10 +344,10 @@ void TfrmWaterMark::BuildLayerControls() {
     }
     trcAlpha_->SetMax(255);
     trcHorz_->OnChange = [this](TTrackBar2&) {
-        HorizontalChanged();
+        PositionBarChanged(true);
     };
     trcVert_->OnChange = [this](TTrackBar2&) {
-        VerticalChanged();
+        PositionBarChanged(false);
     };
     trcAlpha_->OnChange = [this](TTrackBar2& bar) {
         edtAlpha_->setText(QString::number(bar.PositionL()));
@@ -931,30 +931,23 @@ void TfrmWaterMark::TextStyleChanged() {
     entry->Rec.Font = FontFromControls();
     RebuildSelectedText();
     if (entry->Rec.Font.Size != oldSize)
-        HorizontalChanged();
+        PositionBarChanged(true);
 }
 
-void TfrmWaterMark::HorizontalChanged() {
-    edtHorz_->setText(QString::number(trcHorz_->PositionL()));
+// Moves the selected layer's left (or top) edge to the bar's position, keeping its size; a layer
+// whose edge lies outside the bar's range stays where it is.
+void TfrmWaterMark::PositionBarChanged(bool horizontal) {
+    TTrackBar2& bar = horizontal ? *trcHorz_ : *trcVert_;
+    (horizontal ? edtHorz_ : edtVert_)->setText(QString::number(bar.PositionL()));
     TWmItemRec* entry = Selected();
     if (!entry)
         return;
     const QRectF location = entry->Layer->Location();
-    if (location.left() < trcHorz_->Min() || location.left() > trcHorz_->Max())
+    const qreal edge = horizontal ? location.left() : location.top();
+    if (edge < bar.Min() || edge > bar.Max())
         return;
-    entry->Layer->SetLocation(location.translated(trcHorz_->PositionL() - location.left(), 0));
-    imgView_->UpdateSelectionFrame();
-}
-
-void TfrmWaterMark::VerticalChanged() {
-    edtVert_->setText(QString::number(trcVert_->PositionL()));
-    TWmItemRec* entry = Selected();
-    if (!entry)
-        return;
-    const QRectF location = entry->Layer->Location();
-    if (location.top() < trcVert_->Min() || location.top() > trcVert_->Max())
-        return;
-    entry->Layer->SetLocation(location.translated(0, trcVert_->PositionL() - location.top()));
+    const qreal shift = bar.PositionL() - edge;
+    entry->Layer->SetLocation(location.translated(horizontal ? shift : 0, horizontal ? 0 : shift));
     imgView_->UpdateSelectionFrame();
 }
 

@@ -124,8 +124,7 @@ private:
     void ShowLayerPosition();
     void BackgroundOptionChosen(bool opaque);
     void TextStyleChanged();
-    void HorizontalChanged();
-    void VerticalChanged();
+    void PositionBarChanged(bool horizontal);
     void RangeChanged();
     void HideTextEditor();
     void PreviewPressed(int x);
