@@ -1,5 +1,6 @@
 #include "ConvertCommand.h"
 
+#include "FailureOutput.h"
 #include "LayerOptions.h"
 #include "converter/FFConverter.h"
 #include "core/BatchPlan.h"
@@ -130,7 +131,7 @@ int ConvertFiles(const ConvertOptions& options, std::ostream& out, std::ostream&
 
     TFFConverter converter;
     if (!converter.LoadLibraries(TGlobalObject::ExecutableFolder() + "LibAV")) {
-        errors << converter.LastError() << "\n";
+        PrintFailure(errors, converter.LastError());
         return 1;
     }
     ApplyPrioritySetting(converter, settings.Priority());

@@ -1,5 +1,6 @@
 #include "PlayCommand.h"
 
+#include "FailureOutput.h"
 #include "base/FFUtils.h"
 #include "player/FFPlayer.h"
 
@@ -258,7 +259,7 @@ bool PlayRun::Open() {
     };
     UseDummyDriversWithoutDisplay();
     if (!player_.Open(options_.file)) {
-        err_ << player_.LastError() << "\n";
+        PrintFailure(err_, player_.LastError());
         return false;
     }
     if (options_.seekSeconds)

@@ -1,5 +1,6 @@
 #include "ProbeCommand.h"
 
+#include "FailureOutput.h"
 #include "probe/AVProbe.h"
 
 #include <exception>
@@ -13,7 +14,7 @@ int ProbeFiles(const std::vector<std::string>& files, std::ostream& out, std::os
     for (const std::string& file : files) {
         try {
             if (!probe.Open(file)) {
-                errors << probe.LastError() << "\n";
+                PrintFailure(errors, probe.LastError());
                 status = 1;
                 continue;
             }

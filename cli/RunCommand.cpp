@@ -1,6 +1,7 @@
 #include "RunCommand.h"
 
 #include "EngineArguments.h"
+#include "FailureOutput.h"
 #include "base/FFUtils.h"
 #include "base/MainThread.h"
 #include "engine/FFmpeg.h"
@@ -47,7 +48,7 @@ bool Apply(TCustomFFmpeg& engine, const EngineArgument& argument, bool join) {
             return true;
         break;
     }
-    std::cerr << engine.LastError() << "\n";
+    PrintFailure(std::cerr, engine.LastError());
     return false;
 }
 
@@ -89,7 +90,7 @@ int RunToTheEnd(TCustomFFmpeg& engine) {
     }
     pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
     if (engine.ErrorOccurred()) {
-        std::cerr << engine.ErrorMessage() << "\n";
+        PrintFailure(std::cerr, engine.ErrorMessage());
         return 1;
     }
     return interrupted ? kInterruptedStatus : 0;

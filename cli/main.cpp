@@ -1,5 +1,6 @@
 // tarnel-cli: the command-line front end of Tarnel's media engine.
 #include "ConvertCommand.h"
+#include "FailureOutput.h"
 #include "PlayCommand.h"
 #include "ProbeCommand.h"
 #include "ProfilesCommand.h"
@@ -17,7 +18,8 @@
 namespace {
 
 // Log lines go to stderr as they come, from whichever thread logs them; lines above `least` (less
-// severe) are left out.
+// severe) are left out. An error line right after the same error line is the engine recording the
+// failure it has just logged, and is left out too.
 void RouteLogToStderr(tarnel::TLogLevel least) {
     static std::mutex outputMutex;
     tarnel::Logger().SetTriggerEventInMainThread(false);
@@ -26,7 +28,14 @@ void RouteLogToStderr(tarnel::TLogLevel least) {
             if (level > least)
                 return;
             std::lock_guard lock(outputMutex);
+            static std::string lastLine;
+            const bool repeated = level <= tarnel::llError && message == lastLine;
+            lastLine = message;
+            if (repeated)
+                return;
             std::fprintf(stderr, "%s\n", message.c_str());
+            if (level <= tarnel::llError)
+                tarnel::cli::NoteLoggedError(message);
         });
 }
 
