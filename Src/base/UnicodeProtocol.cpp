@@ -3,9 +3,12 @@
 #include <cstdint>
 #include <mutex>
 #include <new>
+#include <set>
+#include <string>
 #include <string_view>
 
 extern "C" {
+#include <libavformat/avio.h>
 #include <libavutil/avstring.h>
 }
 
@@ -29,13 +32,31 @@ const DefaultCallbacks& Defaults() {
     return defaults;
 }
 
+// Every protocol the libraries can read or write (https, rtmp, srt, file, …), listed once.
+const std::set<std::string, std::less<>>& LibraryProtocols() {
+    static const std::set<std::string, std::less<>> protocols = [] {
+        std::set<std::string, std::less<>> names;
+        for (const int output : {0, 1}) {
+            void* opaque = nullptr;
+            while (const char* name = avio_enum_protocols(&opaque, output))
+                names.insert(name);
+        }
+        return names;
+    }();
+    return protocols;
+}
+
+// A name whose text before the first ":" is a protocol of the libraries, or one of the fixed
+// pass-through names, goes to the libraries as it is.
 bool IsPassThroughUrl(std::string_view name) {
     const size_t colon = name.find(':');
     if (colon == std::string_view::npos)
         return false;
+    const std::string_view scheme = name.substr(0, colon);
     std::string enclosed(1, ':');
-    enclosed.append(name.substr(0, colon)).push_back(':');
-    return kPassThroughProtocols.find(enclosed) != std::string_view::npos;
+    enclosed.append(scheme).push_back(':');
+    return kPassThroughProtocols.find(enclosed) != std::string_view::npos ||
+           LibraryProtocols().count(scheme) != 0;
 }
 
 bool LooksLikeProtocol(std::string_view name) {

@@ -22,8 +22,9 @@ extern "C" {
 
 namespace tarnel {
 
-// False for a pass-through URL (":unicode:stream:gopher:http:pipe:rtp:tcp:udp:"); otherwise true
-// when the name needs the "unicode:utf8:" form.
+// False for a URL of a protocol the libraries know (https, rtmp, srt, file, …) or one of the fixed
+// pass-through names (":unicode:stream:gopher:http:pipe:rtp:tcp:udp:"); otherwise true when the
+// name needs the "unicode:utf8:" form.
 bool NeedsWideName(const std::string& name);
 // The name for the libraries: the pseudo-URL when NeedsWideName, else the name unchanged.
 std::string ToLibraryName(const std::string& name);

@@ -182,6 +182,7 @@ protected:
 
     // AddInputFile's steps (FFmpegInput.cpp).
     bool OpenInput(const std::string& fileName, InputContextPtr& context);
+    AVIOInterruptCB StopInterrupt();
     bool ForceInputDecoders(AVFormatContext* context);
     // Copies one stream's parameters into the option state; returns its InputDecoders entry.
     const AVCodec* ReadInputStream(AVStream* stream, AVCodecContext* codec);

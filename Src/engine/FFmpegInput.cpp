@@ -238,6 +238,12 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName) {
     return true;
 }
 
+// A read that waits for a network peer ends as soon as a stop is requested. Outputs have none:
+// their trailers are still written after a stop.
+AVIOInterruptCB TCustomFFmpeg::StopInterrupt() {
+    return {[](void* engine) { return static_cast<TCustomFFmpeg*>(engine)->StopRequested() ? 1 : 0; }, this};
+}
+
 bool TCustomFFmpeg::OpenInput(const std::string& fileName, InputContextPtr& context) {
     const AVInputFormat* format = ForcedInputFormat(Opt.LastAskedFormat);
     Opt.LastAskedFormat.clear();
@@ -250,6 +256,7 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName, InputContextPtr& cont
     if (!ForceInputDecoders(allocated.get()))
         return false;
     UseWideNameIO(allocated.get());
+    allocated->interrupt_callback = StopInterrupt();
 
     // avformat_open_input frees the context on failure and leaves the unused options in `rawOptions`.
     AVFormatContext* ctx = allocated.release();

@@ -43,7 +43,9 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"/abs/dir/x:y.mp4", false}, NameCase{"./a:b.mp4", false},
                       NameCase{"http://example.com/vidéo 日本.mp4", false},
                       NameCase{"udp://239.0.0.1:1234", false}, NameCase{"HTTP://example.com/x.mp4", true},
-                      NameCase{"https://example.com/x.mp4", true}, NameCase{"C:clip.avi", true},
+                      NameCase{"https://example.com/x.mp4", false},
+                      NameCase{"rtmp://example.com/live/x", false}, NameCase{"srt://example.com:9000", false},
+                      NameCase{"file:/tmp/x.mp4", false}, NameCase{"C:clip.avi", true},
                       NameCase{"/tmp/bad\xff\xfe.mp4", true}, NameCase{"/tmp/overlong\xc0\xaf.mp4", true},
                       NameCase{"/tmp/cut\xe6\x97.mp4", true}));
 
