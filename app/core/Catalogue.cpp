@@ -15,7 +15,8 @@ const std::array<std::string, kCatalogueGroups> kGroupCaptions = {"Apple iPod",
                                                                   "Apple TV",
                                                                   "Quick Time Video - MOV",
                                                                   "General Video formates",
-                                                                  "General Audio formates"};
+                                                                  "General Audio formates",
+                                                                  "Modern formats"};
 
 const std::array<std::string, 3> kGroupNames = {"Apple iPod", "Apple iPhone", "Apple TV"};
 
@@ -36,6 +37,8 @@ const std::vector<std::vector<std::string>> kProfileCaptions = {
     {"MP3 MPEG Layer-3 Audio (*.mp3)", "AAC Advenced Audio Codec (*.aac)", "M4A MPEG-4 Audio (*.m4a)",
      "WMA - Windows Meida Audio (*.wma)", "WAV - Waveform Audio (*.wav)", "OGG Vorbis Audio Codec (*.ogg)",
      "AC-3 Audio Codec (*.ac3)"},
+    {"H.265/HEVC Video (*.mp4)", "VP9 Video (*.webm)", "AV1 Video (*.mkv)", "AV1 Video (*.webm)",
+     "Opus Audio (*.opus)", "FLAC Audio (*.flac)"},
 };
 
 const std::string kNone;

@@ -11,7 +11,7 @@ namespace tarnel {
 
 class TMainSettings;
 
-inline constexpr int kCatalogueGroups = 6;
+inline constexpr int kCatalogueGroups = 7;
 // The caption table has room for 51 groups of 51 positions; an empty caption is no profile.
 inline constexpr int kCaptionTableSize = 51;
 

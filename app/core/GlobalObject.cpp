@@ -1,5 +1,7 @@
 #include "GlobalObject.h"
 
+#include "IniFile.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -210,12 +212,30 @@ std::string TGlobalObject::ShippedDataFolder() {
     return {};
 }
 
+// Profiles a newer version ships are added to the user's copy; the profiles already there stay as
+// they are.
+void TGlobalObject::AddMissingProfiles(const std::string& target, const std::string& shipped) {
+    std::error_code ec;
+    if (!fs::exists(shipped, ec))
+        return;
+    TIniFile from(shipped);
+    TIniFile to(target);
+    for (const std::string& section : from.SectionNames()) {
+        if (to.SectionExists(section))
+            continue;
+        for (const std::string& key : from.KeyNames(section))
+            to.WriteString(section, key, from.ReadString(section, key, ""));
+    }
+}
+
 std::string TGlobalObject::PrepareProfileFile(const std::string& settingsFolder, std::string& problem) {
     const std::string target = settingsFolder + kProfileFileName;
-    std::error_code ec;
-    if (fs::exists(target, ec))
-        return target;
     const std::string shipped = ShippedDataFolder() + kProfileFileName;
+    std::error_code ec;
+    if (fs::exists(target, ec)) {
+        AddMissingProfiles(target, shipped);
+        return target;
+    }
     if (!fs::exists(shipped, ec)) {
         problem = "The profile catalogue " + shipped + " is missing; profiles use their default values.";
         return target;

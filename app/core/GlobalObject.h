@@ -59,6 +59,7 @@ public:
     static std::string PrepareProfileFile(const std::string& settingsFolder, std::string& problem);
 
 private:
+    static void AddMissingProfiles(const std::string& target, const std::string& shipped);
     std::string helpUrl_;
     std::string settingsFile_;
     std::string profileFile_;

@@ -107,6 +107,17 @@ std::vector<std::string> TIniFile::SectionNames() {
     return names;
 }
 
+std::vector<std::string> TIniFile::KeyNames(const std::string& section) {
+    Refresh();
+    CSimpleIniA::TNamesDepend keys;
+    doc_->ini.GetAllKeys(section.c_str(), keys);
+    keys.sort(CSimpleIniA::Entry::LoadOrder());
+    std::vector<std::string> names;
+    for (const auto& entry : keys)
+        names.emplace_back(entry.pItem);
+    return names;
+}
+
 bool TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
     Refresh();
     doc_->ini.SetValue(section.c_str(), key.c_str(), value.c_str());

@@ -30,6 +30,7 @@ public:
     bool ValueExists(const std::string& section, const std::string& key);
     bool SectionExists(const std::string& section);
     std::vector<std::string> SectionNames();
+    std::vector<std::string> KeyNames(const std::string& section);
 
     bool WriteString(const std::string& section, const std::string& key, const std::string& value);
     bool WriteInteger(const std::string& section, const std::string& key, int32_t value);

@@ -184,10 +184,18 @@ void ApplyAudioOnly(TLocal& m) {
 }
 
 void ApplyVideoEncoder(TLocal& m, const std::string& encoder) {
-    if (OneOf(encoder, {"mpeg4",   "libxvid", "mpeg1video", "mpeg2video", "msmpeg4", "msmpeg4v1", "msmpeg4v2",
-                        "huffyuv", "dvvideo", "rawvideo",   "h263p",      "h263",    "rv10",      "rv20",
-                        "ljpeg",   "mjpeg",   "svq1",       "zlib",       "wmv1",    "wmv2",      "libx264"}))
+    if (OneOf(encoder, {"mpeg4",     "libxvid", "mpeg1video", "mpeg2video", "msmpeg4",    "msmpeg4v1",
+                        "msmpeg4v2", "huffyuv", "dvvideo",    "rawvideo",   "h263p",      "h263",
+                        "rv10",      "rv20",    "ljpeg",      "mjpeg",      "svq1",       "zlib",
+                        "wmv1",      "wmv2",    "libx264",    "libx265",    "libvpx-vp9", "libsvtav1"}))
         m.Output.VideoCodec = encoder;
+    if (encoder == "libx265") {
+        m.Output.VideoTag = "hvc1"; // Apple's players open HEVC in MP4 only with this tag
+        AppendLine(m.Output.ExtOptions, "preset=fast");
+    }
+    if (encoder == "libvpx-vp9") // libvpx's defaults take minutes for every second of picture
+        for (const char* line : {"deadline=good", "cpu-used=4", "row-mt=1"})
+            AppendLine(m.Output.ExtOptions, line);
     if (encoder == "mpeg2video")
         m.Output.Target = 3;
     if (encoder != "libx264")

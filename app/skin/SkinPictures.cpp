@@ -478,6 +478,21 @@ void DrawNoteIcon(QPainter& painter) {
                 kBlue);
 }
 
+// A film frame with a four-pointed spark at its corner: the modern formats.
+void DrawModernIcon(QPainter& painter) {
+    painter.setPen(QPen(kBlue, 1.2));
+    painter.setBrush(QColor(214, 230, 250));
+    painter.drawRoundedRect(QRectF(1.5, 5.5, 14.0, 11.0), 2.0, 2.0);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(kBlue);
+    FillPolygon(painter, QPolygonF({QPointF(6.5, 8.0), QPointF(11.5, 11.0), QPointF(6.5, 14.0)}), kBlue);
+    const QColor spark(255, 170, 0);
+    FillPolygon(painter,
+                QPolygonF({QPointF(16.0, 0.5), QPointF(17.2, 3.3), QPointF(19.5, 4.5), QPointF(17.2, 5.7),
+                           QPointF(16.0, 8.5), QPointF(14.8, 5.7), QPointF(12.5, 4.5), QPointF(14.8, 3.3)}),
+                spark);
+}
+
 // --- Player bars --------------------------------------------------------------------------------
 
 void DrawGroove(QPainter& painter, const QRectF& groove) {
@@ -727,8 +742,9 @@ QPixmap BigStartPicture() {
 }
 
 QPixmap GroupIcon(int group) {
-    static const std::array<void (*)(QPainter&), 6> drawings{
-        DrawMusicPlayerIcon, DrawPhoneIcon, DrawTelevisionIcon, DrawReelIcon, DrawClapperIcon, DrawNoteIcon};
+    static const std::array<void (*)(QPainter&), 7> drawings{
+        DrawMusicPlayerIcon, DrawPhoneIcon, DrawTelevisionIcon, DrawReelIcon,
+        DrawClapperIcon,     DrawNoteIcon,  DrawModernIcon};
     if (group < 0 || group >= static_cast<int>(drawings.size()))
         return {};
     return CachedPicture(QStringLiteral("group%1").arg(group), QSize(20, 20), drawings[group]);

@@ -30,7 +30,7 @@ QPixmap ButtonPicture(TButtonPicture picture, int size);
 // The large Start button at the bottom right of the main window (logical size 120 × 56).
 QPixmap BigStartPicture();
 
-// 20 × 20 icon of catalogue group 0..5: iPod, iPhone, Apple TV, QuickTime, video, audio.
+// 20 × 20 icon of catalogue group 0..6: iPod, iPhone, Apple TV, QuickTime, video, audio, modern.
 QPixmap GroupIcon(int group);
 // 16 × 16 expand glyph of a catalogue header: false = collapsed (image 0), true = expanded (image 1).
 QPixmap ExpandGlyph(bool expanded);

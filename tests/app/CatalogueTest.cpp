@@ -16,10 +16,10 @@ namespace {
 
 using test::MainWindowTest;
 
-TEST(CatalogueTest, ThirtyEightProfilesInSixGroups) {
+TEST(CatalogueTest, FortyFourProfilesInSevenGroups) {
     const std::vector<int32_t> codes = ProfileCodes();
-    ASSERT_EQ(codes.size(), 38u);
-    const int perGroup[] = {9, 5, 6, 1, 10, 7};
+    ASSERT_EQ(codes.size(), 44u);
+    const int perGroup[] = {9, 5, 6, 1, 10, 7, 6};
     for (int group = 0; group < kCatalogueGroups; ++group) {
         EXPECT_EQ(GroupProfiles(group).size(), static_cast<size_t>(perGroup[group])) << group;
         EXPECT_TRUE(ProfileCaption(group, perGroup[group]).empty());
@@ -27,7 +27,9 @@ TEST(CatalogueTest, ThirtyEightProfilesInSixGroups) {
     std::set<std::string> captions;
     for (int32_t code : codes)
         captions.insert(ProfileCaptionOfCode(code));
-    EXPECT_EQ(captions.size(), 38u) << "captions are unique keys";
+    EXPECT_EQ(captions.size(), 44u) << "captions are unique keys";
+    EXPECT_EQ(GroupCaption(6), "Modern formats");
+    EXPECT_EQ(ProfileCaptionOfCode(600), "H.265/HEVC Video (*.mp4)");
     // Stored keys keep their spelling.
     EXPECT_EQ(GroupCaption(4), "General Video formates");
     EXPECT_EQ(ProfileCaptionOfCode(501), "AAC Advenced Audio Codec (*.aac)");
@@ -45,6 +47,21 @@ TEST(CatalogueTest, ShippedProfileFileHasEveryProfile) {
         EXPECT_TRUE(profiles.HasProfile(code)) << code;
         EXPECT_FALSE(profiles.FileExt(code).empty()) << code;
     }
+}
+
+// A copy made by an earlier version gets the profiles added since, and keeps its own.
+TEST(CatalogueTest, AnOlderProfileCopyGainsTheNewProfiles) {
+    test::TempDir dir;
+    const std::string folder = (dir / "").string();
+    test::WriteTextFile(dir / "tarnelformat.ini", "[formatInfo404]\nFormat=avi\nFileExt=mine\n");
+    std::string problem;
+    const std::string path = TGlobalObject::PrepareProfileFile(folder, problem);
+    EXPECT_EQ(problem, "");
+    TProfileFile profiles(path);
+    EXPECT_EQ(profiles.FileExt(404), "mine");
+    for (int32_t code : ProfileCodes())
+        EXPECT_TRUE(profiles.HasProfile(code)) << code;
+    EXPECT_EQ(profiles.FileExt(601), "webm");
 }
 
 TEST(CatalogueTest, MissingProfileSectionReadsDefaults) {
@@ -77,8 +94,8 @@ TEST_F(MainWindowTest, CatalogueStartsWithTheStoredGroupStates) {
     TfrmMain& window = Start();
     const TCatalogueList& list = window.Catalogue();
     EXPECT_FALSE(list.isVisible());
-    ASSERT_EQ(list.count(), 6 + 10);
-    EXPECT_EQ(HeaderRows(list), (std::vector<int>{0, 1, 2, 3, 4, 15}));
+    ASSERT_EQ(list.count(), 7 + 10);
+    EXPECT_EQ(HeaderRows(list), (std::vector<int>{0, 1, 2, 3, 4, 15, 16}));
     EXPECT_EQ(list.item(5)->text(), "MPEG-1 Video (*.mpg)");
     EXPECT_EQ(list.Entries()[0].GroupName, "Apple iPod");
     EXPECT_EQ(list.Entries()[3].GroupName, "");
@@ -90,8 +107,8 @@ TEST_F(MainWindowTest, ChoosingAProfileWritesItsNameAndCode) {
     TCatalogueList& list = window.Catalogue();
     QTest::mouseClick(&window.ProfileField(), Qt::LeftButton);
     ASSERT_TRUE(list.isVisible());
-    // 16 entries: 20 × 16 + 20 pixels, bottom edge on the field's top edge.
-    EXPECT_EQ(list.height(), 340);
+    // 17 entries: 20 × 17 + 20 pixels, bottom edge on the field's top edge.
+    EXPECT_EQ(list.height(), 360);
     EXPECT_EQ(list.geometry().bottom() + 1, window.ProfileField().geometry().top());
     EXPECT_EQ(list.width(), window.ProfileField().width());
 
@@ -115,25 +132,25 @@ TEST_F(MainWindowTest, GlyphAndDoubleClickToggleGroups) {
     TfrmMain& window = Start();
     TCatalogueList& list = window.Catalogue();
     QTest::mouseClick(&window.ProfileField(), Qt::LeftButton);
-    ASSERT_EQ(list.count(), 6);
-    EXPECT_EQ(list.height(), 20 * 6 + 20);
+    ASSERT_EQ(list.count(), 7);
+    EXPECT_EQ(list.height(), 20 * 7 + 20);
 
     QTest::mousePress(list.viewport(), Qt::LeftButton, {}, EntryPoint(list, 0, 8));
     QTest::mouseRelease(list.viewport(), Qt::LeftButton, {}, EntryPoint(list, 0, 8));
-    EXPECT_EQ(list.count(), 6 + 9);
+    EXPECT_EQ(list.count(), 7 + 9);
     EXPECT_FALSE(list.Entries()[0].Collapsed);
     EXPECT_TRUE(list.isVisible()) << "toggling a group chooses nothing";
 
     // Pressing the header's caption only selects it.
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, EntryPoint(list, 10, 80));
-    EXPECT_EQ(list.count(), 6 + 9);
+    EXPECT_EQ(list.count(), 7 + 9);
     QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, EntryPoint(list, 10, 80));
-    EXPECT_EQ(list.count(), 6 + 9 + 5);
+    EXPECT_EQ(list.count(), 7 + 9 + 5);
     ASSERT_TRUE(list.Entries()[11].IsProfile);
     EXPECT_EQ(list.Entries()[11].Code, 100);
 
     QTest::mousePress(list.viewport(), Qt::LeftButton, {}, EntryPoint(list, 0, 8));
-    EXPECT_EQ(list.count(), 6 + 5);
+    EXPECT_EQ(list.count(), 7 + 5);
     EXPECT_TRUE(list.Entries()[0].Collapsed);
 
     // Everything expanded: the list stops at 422 pixels.
@@ -143,7 +160,7 @@ TEST_F(MainWindowTest, GlyphAndDoubleClickToggleGroups) {
             list.ToggleGroupAt(*row);
     window.HideCatalogue();
     window.OpenCatalogue(true);
-    EXPECT_EQ(list.count(), 44);
+    EXPECT_EQ(list.count(), 51);
     EXPECT_EQ(list.height(), 422);
 }
 

@@ -77,6 +77,12 @@ const TExpected kProfiles[] = {
     {504, "wav", nullptr, 0, 0, "pcm_s16le", 0, 0},
     {505, "ogg", nullptr, 0, 0, "vorbis", 0, 0},
     {506, "ac3", nullptr, 0, 0, "ac3", 0, 0},
+    {600, kMp4, "hevc", 640, 360, "aac", 0, 0},
+    {601, "matroska,webm", "vp9", 640, 360, "opus", 0, 0},
+    {602, "matroska,webm", "av1", 640, 360, "opus", 0, 0},
+    {603, "matroska,webm", "av1", 640, 360, "opus", 0, 0},
+    {604, "ogg", nullptr, 0, 0, "opus", 0, 0},
+    {605, "flac", nullptr, 0, 0, "flac", 0, 0},
 };
 
 TEST(ProfilesEndToEndTest, EveryProfileMakesFilesItsDevicePlays) {

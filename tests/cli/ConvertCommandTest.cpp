@@ -34,7 +34,7 @@ TEST_F(ConvertCommandTest, ProfilesAreListedWithTheirCodes) {
     std::ostringstream out;
     cli::ListProfiles(out);
     const std::string text = out.str();
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\t'), 38);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\t'), 44);
     EXPECT_NE(text.find("Apple iPod\n  0\tiPod Video MPEG-4 (*.mp4)\n"), std::string::npos);
     EXPECT_NE(text.find("  506\tAC-3 Audio Codec (*.ac3)\n"), std::string::npos);
 }
