@@ -142,6 +142,7 @@ private:
     int TickedRowCount() const;
     void ReportProblemsOfTheRun();
     void TaskReport(const TTerminateInfo& info);
+    void RunAfterActionsAtTheEnd();
     void EndRun();
     void ConnectPreview();
     uintptr_t PanelHandle() const;
@@ -171,6 +172,9 @@ private:
     TFrameHookRenderer renderer_;
     std::atomic<int> runId_{0};
     bool afterActionsDone_ = false;
+    bool lastTaskFinished_ = false;
+    int convertedCount_ = 0;
+    int runJobs_ = 1;
     bool runEnded_ = false;
     bool finalReportWaiting_ = false;
     std::set<int32_t> reportedTasks_;

@@ -58,6 +58,8 @@ void TfrmMain::btnStartClick() {
     finalReportWaiting_ = false;
     reportedTasks_.clear();
     failures_.clear();
+    convertedCount_ = 0;
+    lastTaskFinished_ = false;
 
     std::vector<TBatchRow> rows;
     for (int i = 0; i < lvFiles_->RowCount(); ++i)
@@ -77,6 +79,8 @@ void TfrmMain::btnStartClick() {
         if (!progress_)
             progress_ = std::make_unique<TfrmProgress>(
                 converter_, [this] { return LatestPreviewFrame(); }, *settings_, services_, this);
+        runJobs_ = settings_->Jobs();
+        progress_->SetRun(static_cast<int>(TaskRows.size()), runJobs_);
         progress_->exec();
     }
     ReportProblemsOfTheRun();
@@ -130,6 +134,7 @@ void TfrmMain::TerminateReport(const TTerminateInfo& info, int run) {
     if (info.TaskIndex >= 0) {
         TaskReport(info);
         reportedTasks_.insert(info.TaskIndex);
+        RunAfterActionsAtTheEnd();
         if (finalReportWaiting_ && reportedTasks_.size() >= TaskRows.size())
             EndRun();
         return;
@@ -155,28 +160,40 @@ void TfrmMain::TaskReport(const TTerminateInfo& info) {
         failures_.push_back(file.toStdString() + ": " + info.ErrorMessage);
         AddLogLine(file + ": " + QString::fromStdString(info.ErrorMessage));
     }
+    if (progress_)
+        progress_->TaskEnded(info.TaskIndex);
     if (!info.Finished)
         return;
+    ++convertedCount_;
     if (row >= 0 && row < lvFiles_->RowCount()) {
         lvFiles_->Row(row)->setText(TFileListView::colProgress, "100%");
         lvFiles_->viewport()->update();
     }
-    if (progress_)
+    if (progress_ && runJobs_ == 1)
         progress_->SetBar(100);
-    // The last task of the run: the after-conversion choices, once.
-    if (info.TaskIndex + 1 == static_cast<int>(TaskRows.size()) && !afterActionsDone_) {
-        afterActionsDone_ = true;
-        if (progress_ && progress_->OpenFolderTicked())
-            OpenOutputFolder();
-        if (progress_ && progress_->ShutDownTicked())
-            services_.PowerOff();
-    }
+    if (info.TaskIndex + 1 == static_cast<int>(TaskRows.size()))
+        lastTaskFinished_ = true;
+}
+
+// The after-conversion choices, once: when the last task has finished and, with tasks side by
+// side, every other task has ended too.
+void TfrmMain::RunAfterActionsAtTheEnd() {
+    if (afterActionsDone_ || !lastTaskFinished_ || reportedTasks_.size() < TaskRows.size())
+        return;
+    afterActionsDone_ = true;
+    if (progress_ && progress_->OpenFolderTicked())
+        OpenOutputFolder();
+    if (progress_ && progress_->ShutDownTicked())
+        services_.PowerOff();
 }
 
 void TfrmMain::EndRun() {
     if (runEnded_)
         return;
     runEnded_ = true;
+    const size_t failed = failures_.size() + plan_.Skipped.size();
+    services_.Notify("Tarnel", std::to_string(convertedCount_) + " files converted, " +
+                                   std::to_string(failed) + " failed");
     for (QToolButton* button : {btnAdd_, btnRemove_, btnClear_, btnStart_})
         button->setEnabled(true);
     converter_.ClearTasks();

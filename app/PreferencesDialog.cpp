@@ -50,7 +50,7 @@ TfrmPreference::TfrmPreference(TMainSettings& settings, TShellServices& services
     , services_(services) {
     setObjectName("frmPreference");
     setWindowTitle("Preference");
-    setFixedSize(480, 390);
+    setFixedSize(480, 420);
 
     auto* snapshot = new QGroupBox("Snapshot", this);
     snapshot->setGeometry(12, 10, 456, 230);
@@ -99,13 +99,20 @@ TfrmPreference::TfrmPreference(TMainSettings& settings, TShellServices& services
         priority_->addButton(radio, i);
     }
 
+    auto* jobsLabel = new QLabel("Simultaneous conversions:", this);
+    jobsLabel->setGeometry(14, 332, 180, 24);
+    spnJobs_ = new QSpinBox(this);
+    spnJobs_->setObjectName("spnJobs");
+    spnJobs_->setRange(1, TMainSettings::MaximumJobs());
+    spnJobs_->setGeometry(196, 332, 60, 24);
+
     auto* defaults = new QPushButton("&Default", this);
-    defaults->setGeometry(12, 346, 88, 28);
+    defaults->setGeometry(12, 376, 88, 28);
     auto* ok = new QPushButton("&Ok", this);
-    ok->setGeometry(284, 346, 88, 28);
+    ok->setGeometry(284, 376, 88, 28);
     ok->setDefault(true);
     auto* cancel = new QPushButton("&Cancel", this);
-    cancel->setGeometry(380, 346, 88, 28);
+    cancel->setGeometry(380, 376, 88, 28);
 
     connect(brows, &QPushButton::clicked, this, &TfrmPreference::BrowsClick);
     connect(open, &QPushButton::clicked, this, &TfrmPreference::OpenClick);
@@ -135,7 +142,7 @@ void TfrmPreference::showEvent(QShowEvent* event) {
 }
 
 void TfrmPreference::LoadSettings() {
-    setFixedSize(480, 390);
+    setFixedSize(480, 420);
     std::string folder = settings_.SnapshotFolder();
     if (!FolderUsable(folder)) {
         folder = TGlobalObject::FallbackOutputFolder();
@@ -156,6 +163,7 @@ void TfrmPreference::LoadSettings() {
     trcQuality_->setValue(settings_.JpegQuality());
     if (QAbstractButton* entry = priority_->button(settings_.Priority()))
         entry->setChecked(true);
+    spnJobs_->setValue(settings_.Jobs());
 }
 
 void TfrmPreference::UpdateQualityEnabling() {
@@ -181,6 +189,7 @@ void TfrmPreference::DefaultClick() {
     UpdateQualityEnabling();
     priority_->button(1)->setChecked(true);
     spnQuality_->setValue(20);
+    spnJobs_->setValue(1);
 }
 
 void TfrmPreference::OkClick() {
@@ -189,6 +198,7 @@ void TfrmPreference::OkClick() {
     settings_.SetSnapshotChoices(chkFull_->isChecked(), chkSmall_->isChecked(), chkBmp_->isChecked(),
                                  chkJpg_->isChecked(), spnQuality_->value());
     settings_.SetPriority(Priority());
+    settings_.SetJobs(spnJobs_->value());
     accept();
 }
 

@@ -32,6 +32,7 @@ public:
     QCheckBox& Bmp() { return *chkBmp_; }
     QCheckBox& Jpg() { return *chkJpg_; }
     QSpinBox& Quality() { return *spnQuality_; }
+    QSpinBox& Jobs() { return *spnJobs_; }
     QSlider& QualityBar() { return *trcQuality_; }
     QLineEdit& FolderField() { return *edtFolder_; }
     int Priority() const;
@@ -54,6 +55,7 @@ private:
     QCheckBox* chkBmp_;
     QCheckBox* chkJpg_;
     QSpinBox* spnQuality_;
+    QSpinBox* spnJobs_;
     QSlider* trcQuality_;
     QButtonGroup* priority_;
 };

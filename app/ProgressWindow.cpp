@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <cmath>
 
 namespace tarnel {
@@ -111,6 +112,16 @@ TfrmProgress::TfrmProgress(TCustomFFConverter& converter, std::function<QImage()
     connect(btnPause_, &QPushButton::clicked, this, &TfrmProgress::PauseClick);
     connect(btnResume_, &QPushButton::clicked, this, &TfrmProgress::ResumeClick);
     connect(btnCancel_, &QPushButton::clicked, this, &QDialog::reject);
+
+    lvRunning_ = new QTreeWidget(this);
+    lvRunning_->setObjectName("lvRunning");
+    lvRunning_->setGeometry(24, 466, 372, 120);
+    lvRunning_->setRootIsDecorated(false);
+    lvRunning_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    lvRunning_->setHeaderLabels({"File", "Progress", "Time left"});
+    lvRunning_->setColumnWidth(0, 210);
+    lvRunning_->setColumnWidth(1, 70);
+    lvRunning_->hide();
     connect(btnSnapshot_, &QToolButton::clicked, this, &TfrmProgress::SnapshotClick);
     timer_.setInterval(100);
     connect(&timer_, &QTimer::timeout, this, &TfrmProgress::DrawPreview);
@@ -120,9 +131,18 @@ double TfrmProgress::Now() const {
     return SteadySeconds();
 }
 
+void TfrmProgress::SetRun(int taskCount, int jobs) {
+    taskCount_ = taskCount;
+    jobs_ = std::max(1, jobs);
+}
+
 void TfrmProgress::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    setFixedSize(420, 460);
+    setFixedSize(420, jobs_ > 1 ? 600 : 460);
+    lvRunning_->setVisible(jobs_ > 1);
+    lvRunning_->clear();
+    running_.clear();
+    tasksEnded_ = 0;
     for (QLabel* label : {lblCurrentTime_, lblFileSize_, lblLength_, lblProgress_, lblFile_, lblTimeLeft_})
         label->clear();
     chkOpenFolder_->setChecked(true);
@@ -135,7 +155,7 @@ void TfrmProgress::showEvent(QShowEvent* event) {
     barProgress_->setValue(0);
     finishing_ = false;
     estimateTask_ = -1;
-    converter_.StartTask(1);
+    converter_.StartTask(jobs_);
 }
 
 // Closing in any way stops the run; the final report of a run that has ended closes it quietly.
@@ -156,6 +176,8 @@ void TfrmProgress::FinishRun() {
 void TfrmProgress::PauseClick() {
     converter_.Pause();
     estimate_.Pause(Now());
+    for (auto& [task, running] : running_)
+        running.Estimate.Pause(Now());
     btnPause_->setEnabled(false);
     btnResume_->setEnabled(true);
 }
@@ -163,6 +185,8 @@ void TfrmProgress::PauseClick() {
 void TfrmProgress::ResumeClick() {
     converter_.Resume();
     estimate_.Resume(Now());
+    for (auto& [task, running] : running_)
+        running.Estimate.Resume(Now());
     btnPause_->setEnabled(true);
     btnResume_->setEnabled(false);
 }
@@ -190,6 +214,16 @@ QString TfrmProgress::ShortFileName(const QString& name) {
 
 void TfrmProgress::ShowProgress(int taskIndex, int taskCount, int64_t currentUs, int64_t totalUs,
                                 int64_t totalBytes, const QString& fileName) {
+    if (jobs_ > 1) {
+        ShowRunningTask(taskIndex, currentUs, totalUs, fileName);
+        lblCurrentTime_->setText(QString::number(currentUs / 1000000) + " Second");
+        lblLength_->setText(totalUs > 0 ? QString::number(totalUs / 1000000) + " Second"
+                                        : QString("unknown"));
+        lblFileSize_->setText(QString::number(totalBytes / 1000) + " kb");
+        lblProgress_->setText("[" + QString::number(taskIndex + 1) + "/" + QString::number(taskCount) + "]");
+        lblFile_->setText(ShortFileName(fileName));
+        return;
+    }
     if (taskIndex != estimateTask_) {
         estimateTask_ = taskIndex;
         estimate_.Start(Now());
@@ -209,6 +243,60 @@ void TfrmProgress::ShowProgress(int taskIndex, int taskCount, int64_t currentUs,
     const double left = estimate_.SecondsLeft();
     lblTimeLeft_->setText(left >= 0 ? QString::fromStdString(SecondsToClock(std::llround(left))) + " left"
                                     : QString());
+}
+
+// One row per running file; the bar and the time left are those of the whole run.
+void TfrmProgress::ShowRunningTask(int taskIndex, int64_t currentUs, int64_t totalUs,
+                                   const QString& fileName) {
+    auto [found, added] = running_.try_emplace(taskIndex);
+    TRunningTask& task = found->second;
+    if (added) {
+        task.Estimate.Start(Now());
+        task.Item = new QTreeWidgetItem(lvRunning_, {QFileInfo(fileName).fileName(), QString(), QString()});
+        task.Item->setToolTip(0, fileName);
+    }
+    task.Estimate.Update(currentUs, totalUs, Now());
+    const int percent = task.Estimate.Percent();
+    const double left = task.Estimate.SecondsLeft();
+    task.Item->setText(1, percent >= 0 ? QString::number(percent) + "%" : QString("unknown"));
+    task.Item->setText(2, left >= 0 ? QString::fromStdString(SecondsToClock(std::llround(left))) : QString());
+    ShowWholeRun();
+}
+
+void TfrmProgress::TaskEnded(int taskIndex) {
+    const auto found = running_.find(taskIndex);
+    if (found != running_.end()) {
+        delete found->second.Item;
+        running_.erase(found);
+    }
+    ++tasksEnded_;
+    if (jobs_ > 1)
+        ShowWholeRun();
+}
+
+// The whole run: ended tasks count in full, running ones by their share; the time left is that
+// of the slowest running file.
+void TfrmProgress::ShowWholeRun() {
+    if (taskCount_ <= 0)
+        return;
+    double done = tasksEnded_;
+    double slowest = -1;
+    for (const auto& [index, task] : running_) {
+        done += std::max(0, task.Estimate.Percent()) / 100.0;
+        slowest = std::max(slowest, task.Estimate.SecondsLeft());
+    }
+    SetBar(static_cast<int>(std::min(100.0, done * 100.0 / taskCount_)));
+    lblTimeLeft_->setText(
+        slowest >= 0 ? QString::fromStdString(SecondsToClock(std::llround(slowest))) + " left" : QString());
+}
+
+QStringList TfrmProgress::RunningFiles() const {
+    QStringList rows;
+    for (int i = 0; i < lvRunning_->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = lvRunning_->topLevelItem(i);
+        rows << item->text(0) + " " + item->text(1) + " " + item->text(2);
+    }
+    return rows;
 }
 
 // Largest rectangle of the frame's shape in the area: the full width with bars above and below, or

@@ -9,12 +9,15 @@
 #include <QImage>
 #include <QTimer>
 #include <functional>
+#include <map>
 
 class QCheckBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
 class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace tarnel {
 
@@ -36,6 +39,13 @@ public:
     void ShowProgress(int taskIndex, int taskCount, int64_t currentUs, int64_t totalUs, int64_t totalBytes,
                       const QString& fileName);
     void SetBar(int percent);
+    // The run about to start: its number of tasks and how many run side by side. With more than
+    // one, the window lists every running file and its bar shows the whole run.
+    void SetRun(int taskCount, int jobs);
+    // A task's final report: it leaves the list of running files.
+    void TaskEnded(int taskIndex);
+    // The running files as listed: name, percent, time left.
+    QStringList RunningFiles() const;
     bool ShutDownTicked() const;
     bool OpenFolderTicked() const;
     // Closes the window once the run has ended (the final report), without stopping anything.
@@ -58,8 +68,14 @@ protected:
     void done(int result) override;
 
 private:
+    struct TRunningTask {
+        TProgressEstimate Estimate;
+        QTreeWidgetItem* Item = nullptr;
+    };
     void DrawPreview();
     double Now() const;
+    void ShowRunningTask(int taskIndex, int64_t currentUs, int64_t totalUs, const QString& fileName);
+    void ShowWholeRun();
 
     TCustomFFConverter& converter_;
     std::function<QImage()> latestFrame_;
@@ -70,6 +86,11 @@ private:
     TProgressEstimate estimate_;
     int estimateTask_ = -1;
     bool finishing_ = false;
+    int jobs_ = 1;
+    int taskCount_ = 0;
+    int tasksEnded_ = 0;
+    std::map<int, TRunningTask> running_;
+    QTreeWidget* lvRunning_;
 
     QLabel* imgPreview_;
     QLabel* lblCurrentTime_;

@@ -3,6 +3,8 @@
 #include "FolderChooser.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -93,6 +95,20 @@ std::string TQtShellServices::ChooseOutputFolder(const std::string& current) {
 
 bool TQtShellServices::PowerOff() {
     return QProcess::startDetached("systemctl", {"poweroff"});
+}
+
+// Through the freedesktop notification service on the session bus. The call does not wait for an
+// answer, so a service that never answers holds nothing up; without a session bus it is skipped.
+void TQtShellServices::Notify(const std::string& title, const std::string& text) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    QDBusMessage call =
+        QDBusMessage::createMethodCall("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                                       "org.freedesktop.Notifications", "Notify");
+    call << QString("Tarnel") << 0u << QString("tarnel") << QString::fromStdString(title)
+         << QString::fromStdString(text) << QStringList() << QVariantMap() << -1;
+    bus.call(call, QDBus::NoBlock);
 }
 
 void TQtShellServices::OpenUrl(const std::string& url) {

@@ -19,6 +19,7 @@ public:
     void OpenUrl(const std::string& url) override;
     std::string ChooseOutputFolder(const std::string& current) override;
     bool PowerOff() override;
+    void Notify(const std::string& title, const std::string& text) override;
 
 private:
     QWidget* Parent() const;

@@ -181,7 +181,10 @@ int ConvertFiles(const ConvertOptions& options, std::ostream& out, std::ostream&
     int failures = static_cast<int>(plan.Skipped.size());
     std::vector<TProgressEstimate> estimates(plan.TaskRows.size());
     std::vector<bool> started(plan.TaskRows.size(), false);
-    double lastEnd = SteadySeconds(); // the tasks run one after another
+    std::vector<double> startedAt(plan.TaskRows.size(), 0);
+    // One at a time, a task begins when the one before it ends; side by side, at its first report.
+    double lastEnd = SteadySeconds();
+    const int jobs = std::max(1, options.jobs);
     size_t reported = 0;
     double endedAt = 0;
     const auto name = [&](int task) {
@@ -189,7 +192,7 @@ int ConvertFiles(const ConvertOptions& options, std::ostream& out, std::ostream&
     };
 
     if (!plan.TaskRows.empty()) {
-        converter.StartTask(1);
+        converter.StartTask(jobs);
         for (;;) {
             std::unique_lock lock(state.mutex);
             state.changed.wait_for(lock, std::chrono::milliseconds(100));
@@ -211,7 +214,8 @@ int ConvertFiles(const ConvertOptions& options, std::ostream& out, std::ostream&
             if (progressed && task >= 0 && static_cast<size_t>(task) < estimates.size()) {
                 if (!started[task]) {
                     started[task] = true;
-                    estimates[task].Start(lastEnd); // the task began when the one before it ended
+                    startedAt[task] = jobs == 1 ? lastEnd : SteadySeconds();
+                    estimates[task].Start(startedAt[task]);
                 }
                 estimates[task].Update(current, total, SteadySeconds());
                 if (terminal)
@@ -228,7 +232,9 @@ int ConvertFiles(const ConvertOptions& options, std::ostream& out, std::ostream&
                 } else if (!info.Finished) {
                     out << name(info.TaskIndex) << ": stopped; what was converted is in " << output << "\n";
                 } else {
-                    const double seconds = SteadySeconds() - lastEnd;
+                    const double seconds =
+                        SteadySeconds() -
+                        (jobs == 1 || !started[info.TaskIndex] ? lastEnd : startedAt[info.TaskIndex]);
                     char took[64];
                     std::snprintf(took, sizeof took, " (%.1f s)", seconds);
                     out << name(info.TaskIndex) << " -> " << output << took << "\n";

@@ -18,6 +18,7 @@ struct ConvertOptions {
     std::string crop;                // "T:B:L:R" in source pixels; empty: the whole picture
     std::string zoom;                // full, lbox, pan or center; empty: the profile's own
     std::vector<std::string> layers; // watermark layers, key=value lists
+    int32_t jobs = 1;                // conversions side by side
     std::vector<std::string> files;
 };
 

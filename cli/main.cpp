@@ -121,6 +121,9 @@ int main(int argc, char** argv) {
             "A watermark layer, repeatable: text=…,x=,y=,font=,size=,bold=,italic=,underline=,strike=,"
             "color=#rrggbb,back=#rrggbb,alpha=0..255,from=,to= (seconds), or image=FILE,x=,y=,alpha=")
         ->type_name("KEY=VALUE,...");
+    convert->add_option("--jobs", convertOptions.jobs, "Convert N files side by side (default 1)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 64));
     convert->add_option("FILE", convertOptions.files, "Media files to convert")->required();
 
     CLI::App* profiles =

@@ -25,6 +25,8 @@ public:
     void OpenUrl(const std::string&) override {}
     std::string ChooseOutputFolder(const std::string&) override { return {}; }
     bool PowerOff() override { return false; }
+    // The command line prints its own summary instead.
+    void Notify(const std::string&, const std::string&) override {}
 
 private:
     std::ostream& messages_;

@@ -3,6 +3,9 @@
 #include "Catalogue.h"
 #include "GlobalObject.h"
 
+#include <algorithm>
+#include <thread>
+
 namespace tarnel {
 
 TMainSettings::TMainSettings(const std::string& fileName)
@@ -101,6 +104,18 @@ void TMainSettings::SetSnapshotChoices(bool fullSize, bool smallSize, bool bmp, 
 
 bool TMainSettings::SetPriority(int32_t priority) {
     return ini_.WriteInteger(kSettingsSection, "priority", priority);
+}
+
+int32_t TMainSettings::MaximumJobs() {
+    return static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+int32_t TMainSettings::Jobs() {
+    return std::clamp(ini_.ReadInteger(kSettingsSection, "jobs", 1), 1, MaximumJobs());
+}
+
+bool TMainSettings::SetJobs(int32_t jobs) {
+    return ini_.WriteInteger(kSettingsSection, "jobs", std::clamp(jobs, 1, MaximumJobs()));
 }
 
 std::string TMainSettings::ProfileZoom(int32_t code) {

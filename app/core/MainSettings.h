@@ -52,6 +52,10 @@ public:
     // The preferences' choices; the quality is written only when above 0.
     void SetSnapshotChoices(bool fullSize, bool smallSize, bool bmp, bool jpg, int32_t jpegQuality);
     bool SetPriority(int32_t priority);
+    // Conversions run side by side: 1 … the number of processor cores (key "jobs"), 1 by default.
+    int32_t Jobs();
+    bool SetJobs(int32_t jobs);
+    static int32_t MaximumJobs();
 
     // The zoom mode of a profile's user section ("parazoom"), "lbox" when not chosen yet.
     std::string ProfileZoom(int32_t code);

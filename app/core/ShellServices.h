@@ -30,6 +30,8 @@ public:
     virtual std::string ChooseOutputFolder(const std::string& current) = 0;
     // Switches the computer off; false when the system refuses.
     virtual bool PowerOff() = 0;
+    // A desktop notification; where the desktop has no notification service, nothing happens.
+    virtual void Notify(const std::string& title, const std::string& text) = 0;
 };
 
 } // namespace tarnel

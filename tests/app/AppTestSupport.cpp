@@ -29,6 +29,10 @@ std::vector<std::string> TFakeShellServices::ChooseFilesToOpen(const std::vector
     return FilesToOpen;
 }
 
+void TFakeShellServices::Notify(const std::string& title, const std::string& text) {
+    Notifications.push_back(title + ": " + text);
+}
+
 void TFakeShellServices::OpenUrl(const std::string& url) {
     OpenedUrls.push_back(url);
 }

@@ -28,6 +28,7 @@ public:
     void OpenUrl(const std::string& url) override;
     std::string ChooseOutputFolder(const std::string& current) override;
     bool PowerOff() override;
+    void Notify(const std::string& title, const std::string& text) override;
 
     std::vector<Message> Messages;
     std::vector<std::string> Questions;
@@ -36,8 +37,9 @@ public:
     int OpenDialogs = 0;
     std::vector<TFileFilter> LastFilters;
     std::vector<std::string> OpenedUrls;
-    std::string ChosenFolder; // what the folder chooser answers
-    int PowerOffs = 0;        // never switches anything off
+    std::string ChosenFolder;               // what the folder chooser answers
+    int PowerOffs = 0;                      // never switches anything off
+    std::vector<std::string> Notifications; // "title: text"
 };
 
 // Runs the event loop until `condition` holds or `milliseconds` have passed; whether it holds.

@@ -1,13 +1,16 @@
 // Start: tasks from the ticked rows, the progress window, the reports and the end of the run.
+#include "EngineConvert.h"
 #include "MainWindowFixture.h"
 #include "PictureDecode.h"
 #include "ProgressWindow.h"
 #include "widgets/FileListView.h"
 
+#include <QElapsedTimer>
 #include <QProgressBar>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 namespace tarnel {
@@ -82,6 +85,49 @@ TEST_F(BatchTest, ThreeTickedRowsOfFiveConvertInRowOrder) {
     info.TotalDuration = 3000000;
     window.ProgressReport(info);
     EXPECT_EQ(Progress(window, 2), "50%");
+}
+
+// Two at once: both files are listed while they run, overlap in time, each is reported once, the
+// after-conversion choices run once at the very end, and the desktop hears how the batch went.
+TEST_F(BatchTest, TwoSideBySideListEveryRunningFileAndEndOnce) {
+    WriteSettings("[settings]\nOutPutDir=" + outputFolder_.string() +
+                  "\nFormatCode=404\nFormatName=AVI Video (*.avi)\njobs=2\n");
+    TfrmMain& window = Start();
+    // Large pictures, so that each file takes long enough to be seen running beside another.
+    const fs::path large = home_.Home() / "large.mp4";
+    ASSERT_EQ(test::ConvertWithEngine(
+                  Fixtures().h264AacMp4,
+                  {{"s", "1920x1080"}, {"vcodec", "mpeg4"}, {"b", "8000000"}, {"acodec", "mp2"}},
+                  large.string()),
+              "");
+    std::vector<std::string> files;
+    for (int i = 0; i < 4; ++i) {
+        files.push_back((home_.Home() / ("large" + std::to_string(i) + ".mp4")).string());
+        fs::copy_file(large, files.back());
+    }
+    window.AddFiles(files);
+    std::map<int, std::pair<double, double>> spans; // task → first and last progress report
+    QElapsedTimer clock;
+    clock.start();
+    int mostListed = 0;
+    const auto report = window.Converter().OnProgress;
+    // Progress reports reach the window on the main thread.
+    window.Converter().OnProgress = [&](TCustomFFConverter& converter, PProgressInfo info) {
+        const double now = clock.nsecsElapsed() / 1e9;
+        auto [entry, added] = spans.try_emplace(info->TaskIndex, now, now);
+        entry->second.second = now;
+        report(converter, info);
+        mostListed = std::max(mostListed, static_cast<int>(window.ProgressWindow()->RunningFiles().size()));
+    };
+    window.btnStartClick();
+    for (int row : {0, 1, 2, 3})
+        EXPECT_EQ(Progress(window, row), "100%") << row;
+    EXPECT_EQ(mostListed, 2) << "both running files are listed";
+    ASSERT_TRUE(spans.count(0) && spans.count(1));
+    EXPECT_LT(spans[1].first, spans[0].second) << "the second file started before the first ended";
+    EXPECT_EQ(services_.OpenedUrls, std::vector<std::string>{outputFolder_.string()})
+        << "the folder opens once";
+    EXPECT_EQ(services_.Notifications, std::vector<std::string>{"Tarnel: 4 files converted, 0 failed"});
 }
 
 TEST_F(BatchTest, ReportsArrivingTogetherEndTheRunOnce) {

@@ -120,8 +120,8 @@ TEST(ScreenshotTest, PreviewPlaysInsideTheMainWindow) {
         const QRect area(panel.mapTo(&window, QPoint(0, 0)) * scale, panel.size() * scale);
         return PixelsUnlike(screen, area, Qt::black) > area.width() * area.height() / 4;
     };
-    EXPECT_TRUE(test::WaitUntil(pictureShown, 10000))
-        << "the picture is not black; the log says:\n" << window.LogLines().join("\n").toStdString();
+    EXPECT_TRUE(test::WaitUntil(pictureShown, 10000)) << "the picture is not black; the log says:\n"
+                                                      << window.LogLines().join("\n").toStdString();
     Save(screen, "preview-playing.png");
     window.StopPreview();
     services.Answers = {true};
@@ -266,6 +266,25 @@ TEST(ScreenshotTest, ProgressWindowShowsTheConversion) {
     EXPECT_GT(PixelsUnlike(picture, preview, QColor(166, 202, 240)), 10000)
         << "the conversion's picture is shown";
     EXPECT_EQ(window.FileList().Row(0)->text(TFileListView::colProgress), "100%");
+
+    // Two side by side: the window lists both running files under its buttons.
+    window.Settings().SetJobs(2);
+    const std::string second = (home.Home() / "second.mp4").string();
+    std::filesystem::copy_file(clip, second);
+    window.AddFiles({second});
+    QImage two;
+    QTimer::singleShot(0, &window, [&] {
+        TfrmProgress* progress = window.ProgressWindow();
+        ASSERT_TRUE(test::WaitUntil([&] { return progress->RunningFiles().size() == 2; }, 10000));
+        progress->PauseClick();
+        QTest::qWait(300);
+        two = progress->grab().toImage();
+        progress->ResumeClick();
+    });
+    window.btnStartClick();
+    ASSERT_FALSE(two.isNull()) << "both files were listed while running";
+    Save(two, "progress-window-two.png");
+    EXPECT_EQ(two.size() / two.devicePixelRatio(), QSize(420, 600));
 
     services.Answers = {true};
     window.close();
