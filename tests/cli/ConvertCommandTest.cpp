@@ -65,6 +65,21 @@ TEST_F(ConvertCommandTest, ConvertsGoodFilesAndNamesTheOthers) {
     EXPECT_NE(errors.str().find("Unknown profile 9"), std::string::npos);
 }
 
+// More side-by-side conversions than files: every file converts once.
+TEST_F(ConvertCommandTest, SideBySideWithMoreJobsThanFiles) {
+    cli::ConvertOptions options;
+    options.profile = 404;
+    options.jobs = 8;
+    options.outputFolder = (home_.Home() / "out").string();
+    const fs::path copy = home_.Home() / "copy.mp4";
+    fs::copy_file(Fixtures().h264AacMp4, copy);
+    options.files = {Fixtures().h264AacMp4, copy.string()};
+    std::ostringstream out, errors;
+    EXPECT_EQ(cli::ConvertFiles(options, out, errors), 0) << out.str() << errors.str();
+    EXPECT_NE(out.str().find("h264_aac.mp4 -> "), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("copy.mp4 -> "), std::string::npos) << out.str();
+}
+
 // Ctrl-C stops the conversion; what was converted is closed properly and plays.
 TEST_F(ConvertCommandTest, CtrlCStopsWithAPlayableFile) {
     const fs::path program = test::CliProgram();
