@@ -13,7 +13,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -308,7 +307,7 @@ void TfrmCrop::BuildButtons() {
 }
 
 uintptr_t TfrmCrop::PanelHandle() const {
-    return QGuiApplication::platformName() == "xcb" ? static_cast<uintptr_t>(pan1_->winId()) : 0;
+    return PlayerWindowHandle(*pan1_);
 }
 
 int TfrmCrop::Edit(TFileRow& row) {

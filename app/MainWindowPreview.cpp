@@ -10,7 +10,6 @@
 #include "widgets/FileListView.h"
 #include "widgets/PreviewPanel.h"
 
-#include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -91,7 +90,7 @@ void TfrmMain::ConnectPreview() {
 // The player draws into the panel's own window where the desktop has X11 windows; elsewhere (the
 // offscreen platform of the tests) it opens a window of its own.
 uintptr_t TfrmMain::PanelHandle() const {
-    return QGuiApplication::platformName() == "xcb" ? static_cast<uintptr_t>(pnlPreview_->winId()) : 0;
+    return PlayerWindowHandle(*pnlPreview_);
 }
 
 int TfrmMain::PreviewIndex() const {

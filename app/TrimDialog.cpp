@@ -10,7 +10,6 @@
 #include "widgets/PreviewPanel.h"
 
 #include <QApplication>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -143,7 +142,7 @@ TfrmTrim::~TfrmTrim() {
 }
 
 uintptr_t TfrmTrim::PanelHandle() const {
-    return QGuiApplication::platformName() == "xcb" ? static_cast<uintptr_t>(imgPreview_->winId()) : 0;
+    return PlayerWindowHandle(*imgPreview_);
 }
 
 int TfrmTrim::Edit(TFileRow& row, bool selectedFirst) {

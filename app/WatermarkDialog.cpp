@@ -16,7 +16,6 @@
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -478,7 +477,7 @@ void TfrmWaterMark::BuildButtons() {
 }
 
 uintptr_t TfrmWaterMark::PanelHandle() const {
-    return QGuiApplication::platformName() == "xcb" ? static_cast<uintptr_t>(pan1_->winId()) : 0;
+    return PlayerWindowHandle(*pan1_);
 }
 
 // --- Showing the dialog and opening the file -----------------------------------------------------

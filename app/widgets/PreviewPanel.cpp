@@ -1,5 +1,6 @@
 #include "PreviewPanel.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 
 namespace tarnel {
@@ -10,6 +11,10 @@ TPreviewPanel::TPreviewPanel(QWidget* parent)
     setAttribute(Qt::WA_NativeWindow);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
+}
+
+uintptr_t PlayerWindowHandle(QWidget& panel) {
+    return QGuiApplication::platformName() == "xcb" ? static_cast<uintptr_t>(panel.winId()) : 0;
 }
 
 void TPreviewPanel::SetPlayerOwnsPicture(bool owns) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QWidget>
+#include <cstdint>
 
 namespace tarnel {
 
@@ -18,5 +19,9 @@ protected:
 private:
     bool playerOwnsPicture_ = false;
 };
+
+// The native window of `panel` for the player to draw into. Only X11 lets SDL draw into another
+// program's window; elsewhere 0, and the player opens a window of its own.
+uintptr_t PlayerWindowHandle(QWidget& panel);
 
 } // namespace tarnel
