@@ -110,6 +110,9 @@ TEST(ScreenshotTest, PreviewPlaysInsideTheMainWindow) {
     TfrmMain& window = *desktop->MainWindow;
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     ASSERT_TRUE(test::WaitUntil([&] { return window.FileList().RowCount() == 1; }));
+    // The splash window lies over the middle of the main window until its timer closes it; a
+    // picture the player draws under it is not on the screen.
+    ASSERT_TRUE(test::WaitUntil([&] { return !desktop->Cover; }, 5000));
     window.PlayClick();
     // The player draws into the panel's own window: the screen shows it, a grab of the widgets does not.
     const QWidget& panel = *window.findChild<QWidget*>("pnlPreview");
@@ -137,6 +140,9 @@ TEST(ScreenshotTest, TrimAndCropDialogsWhilePlaying) {
     TfrmMain& window = *desktop->MainWindow;
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     ASSERT_TRUE(test::WaitUntil([&] { return window.FileList().RowCount() == 1; }));
+    // The splash window lies over the middle of the main window until its timer closes it; a
+    // picture the player draws under it is not on the screen.
+    ASSERT_TRUE(test::WaitUntil([&] { return !desktop->Cover; }, 5000));
     TFileRow& row = *window.FileList().Row(0);
     {
         TfrmTrim trim(window.Settings(), &window);
@@ -189,6 +195,9 @@ TEST(ScreenshotTest, WatermarkDialogWithLayersOverThePlayingFile) {
     TfrmMain& window = *desktop->MainWindow;
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     ASSERT_TRUE(test::WaitUntil([&] { return window.FileList().RowCount() == 1; }));
+    // The splash window lies over the middle of the main window until its timer closes it; a
+    // picture the player draws under it is not on the screen.
+    ASSERT_TRUE(test::WaitUntil([&] { return !desktop->Cover; }, 5000));
     TFileRow& row = *window.FileList().Row(0);
     {
         TfrmWaterMark watermark(window.Settings(), services, "https://tarnel.org/help/watermark", &window);
