@@ -214,14 +214,13 @@ QString TfrmProgress::ShortFileName(const QString& name) {
 
 void TfrmProgress::ShowProgress(int taskIndex, int taskCount, int64_t currentUs, int64_t totalUs,
                                 int64_t totalBytes, const QString& fileName) {
+    lblCurrentTime_->setText(QString::number(currentUs / 1000000) + " Second");
+    lblLength_->setText(totalUs > 0 ? QString::number(totalUs / 1000000) + " Second" : QString("unknown"));
+    lblFileSize_->setText(QString::number(totalBytes / 1000) + " kb");
+    lblProgress_->setText("[" + QString::number(taskIndex + 1) + "/" + QString::number(taskCount) + "]");
+    lblFile_->setText(ShortFileName(fileName));
     if (jobs_ > 1) {
         ShowRunningTask(taskIndex, currentUs, totalUs, fileName);
-        lblCurrentTime_->setText(QString::number(currentUs / 1000000) + " Second");
-        lblLength_->setText(totalUs > 0 ? QString::number(totalUs / 1000000) + " Second"
-                                        : QString("unknown"));
-        lblFileSize_->setText(QString::number(totalBytes / 1000) + " kb");
-        lblProgress_->setText("[" + QString::number(taskIndex + 1) + "/" + QString::number(taskCount) + "]");
-        lblFile_->setText(ShortFileName(fileName));
         return;
     }
     if (taskIndex != estimateTask_) {
@@ -235,11 +234,6 @@ void TfrmProgress::ShowProgress(int taskIndex, int taskCount, int64_t currentUs,
     } else {
         barProgress_->setRange(0, 0); // unknown length: the bar shows that work goes on
     }
-    lblCurrentTime_->setText(QString::number(currentUs / 1000000) + " Second");
-    lblLength_->setText(totalUs > 0 ? QString::number(totalUs / 1000000) + " Second" : QString("unknown"));
-    lblFileSize_->setText(QString::number(totalBytes / 1000) + " kb");
-    lblProgress_->setText("[" + QString::number(taskIndex + 1) + "/" + QString::number(taskCount) + "]");
-    lblFile_->setText(ShortFileName(fileName));
     const double left = estimate_.SecondsLeft();
     lblTimeLeft_->setText(left >= 0 ? QString::fromStdString(SecondsToClock(std::llround(left))) + " left"
                                     : QString());

@@ -52,6 +52,19 @@ int PixelsUnlike(const QImage& picture, const QRect& area, QColor background) {
     return count;
 }
 
+// The desktop started with the test clip, once its window shows the clip's row and the splash
+// window, which lies over the middle of the main window until its timer closes it, is gone: a
+// picture a player draws under the splash is not on the screen. Null when that does not happen.
+std::unique_ptr<TDesktop> StartDesktopWithClip(test::TFakeShellServices& services) {
+    std::unique_ptr<TDesktop> desktop = StartDesktop(services, {test::Fixtures().h264AacMp4});
+    TfrmMain& window = *desktop->MainWindow;
+    if (!QTest::qWaitForWindowExposed(&window) ||
+        !test::WaitUntil([&] { return window.FileList().RowCount() == 1; }) ||
+        !test::WaitUntil([&] { return !desktop->Cover; }, 5000))
+        return nullptr;
+    return desktop;
+}
+
 TEST(ScreenshotTest, MainWindowAfterStartingWithAFile) {
     ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "this test runs on an X server (xvfb-run)";
     test::TPrivateHome home;
@@ -106,13 +119,9 @@ TEST(ScreenshotTest, MainWindowAfterStartingWithAFile) {
 TEST(ScreenshotTest, PreviewPlaysInsideTheMainWindow) {
     test::TPrivateHome home;
     test::TFakeShellServices services;
-    std::unique_ptr<TDesktop> desktop = StartDesktop(services, {test::Fixtures().h264AacMp4});
+    std::unique_ptr<TDesktop> desktop = StartDesktopWithClip(services);
+    ASSERT_TRUE(desktop) << "the main window shows the clip's row once the splash window has closed";
     TfrmMain& window = *desktop->MainWindow;
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    ASSERT_TRUE(test::WaitUntil([&] { return window.FileList().RowCount() == 1; }));
-    // The splash window lies over the middle of the main window until its timer closes it; a
-    // picture the player draws under it is not on the screen.
-    ASSERT_TRUE(test::WaitUntil([&] { return !desktop->Cover; }, 5000));
     window.PlayClick();
     // The player draws into the panel's own window: the screen shows it, a grab of the widgets does not.
     const QWidget& panel = *window.findChild<QWidget*>("pnlPreview");
@@ -136,13 +145,9 @@ TEST(ScreenshotTest, PreviewPlaysInsideTheMainWindow) {
 TEST(ScreenshotTest, TrimAndCropDialogsWhilePlaying) {
     test::TPrivateHome home;
     test::TFakeShellServices services;
-    std::unique_ptr<TDesktop> desktop = StartDesktop(services, {test::Fixtures().h264AacMp4});
+    std::unique_ptr<TDesktop> desktop = StartDesktopWithClip(services);
+    ASSERT_TRUE(desktop) << "the main window shows the clip's row once the splash window has closed";
     TfrmMain& window = *desktop->MainWindow;
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    ASSERT_TRUE(test::WaitUntil([&] { return window.FileList().RowCount() == 1; }));
-    // The splash window lies over the middle of the main window until its timer closes it; a
-    // picture the player draws under it is not on the screen.
-    ASSERT_TRUE(test::WaitUntil([&] { return !desktop->Cover; }, 5000));
     TFileRow& row = *window.FileList().Row(0);
     {
         TfrmTrim trim(window.Settings(), &window);
@@ -191,13 +196,9 @@ TEST(ScreenshotTest, WatermarkDialogWithLayersOverThePlayingFile) {
     picture.fill(QColor(230, 40, 40));
     QPainter(&picture).fillRect(16, 10, 32, 20, QColor(250, 220, 0));
     ASSERT_TRUE(picture.save(QString::fromStdString(logo.string())));
-    std::unique_ptr<TDesktop> desktop = StartDesktop(services, {test::Fixtures().h264AacMp4});
+    std::unique_ptr<TDesktop> desktop = StartDesktopWithClip(services);
+    ASSERT_TRUE(desktop) << "the main window shows the clip's row once the splash window has closed";
     TfrmMain& window = *desktop->MainWindow;
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    ASSERT_TRUE(test::WaitUntil([&] { return window.FileList().RowCount() == 1; }));
-    // The splash window lies over the middle of the main window until its timer closes it; a
-    // picture the player draws under it is not on the screen.
-    ASSERT_TRUE(test::WaitUntil([&] { return !desktop->Cover; }, 5000));
     TFileRow& row = *window.FileList().Row(0);
     {
         TfrmWaterMark watermark(window.Settings(), services, "https://tarnel.org/help/watermark", &window);
