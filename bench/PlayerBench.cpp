@@ -7,6 +7,7 @@
 //   PlayerBench [work folder]
 #include "BenchSupport.h"
 #include "Fixtures.h"
+#include "base/FFUtils.h"
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
 #include "base/LibHandles.h"
@@ -188,7 +189,7 @@ MediaFacts Inspect(const std::string& path) {
                 ++facts.keyPictures;
                 if (packet->pts != AV_NOPTS_VALUE)
                     facts.keyTimes.push_back(
-                        static_cast<double>(av_rescale_q(packet->pts, stream->time_base, AV_TIME_BASE_Q) -
+                        static_cast<double>(av_rescale_q(packet->pts, stream->time_base, kMicrosecondBase) -
                                             startTime) /
                         AV_TIME_BASE);
             }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package Tarnel needs to build, test and run. Only missing packages are
-# installed, so a second run costs a few dpkg queries.
+# installed, so a second run costs a few dpkg queries. `install-deps.sh bench` also installs what
+# the benchmarks compare against or profile with (mkvmerge, perf).
 set -euo pipefail
 
 packages=(
@@ -15,6 +16,10 @@ packages=(
   libgtest-dev libgmock-dev
   libcli11-dev
 )
+bench_packages=(mkvtoolnix linux-perf)
+if [[ ${1:-} == bench ]]; then
+  packages+=("${bench_packages[@]}")
+fi
 
 missing=()
 for p in "${packages[@]}"; do

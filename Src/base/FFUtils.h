@@ -8,11 +8,16 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/avutil.h>
 #include <libavutil/dict.h>
 #include <libavutil/rational.h>
 }
 
 namespace tarnel {
+
+// The libraries' microsecond time base. AV_TIME_BASE_Q is a C compound literal, which C++
+// compilers reject as an extension under -Wpedantic.
+inline constexpr AVRational kMicrosecondBase{1, AV_TIME_BASE};
 
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string FormatV(const char* fmt, va_list args) __attribute__((format(printf, 1, 0)));

@@ -18,7 +18,7 @@ namespace tarnel {
 namespace {
 
 int64_t ToMicroseconds(int64_t time, AVRational timeBase) {
-    return av_rescale_q(time, timeBase, AV_TIME_BASE_Q);
+    return av_rescale_q(time, timeBase, kMicrosecondBase);
 }
 
 // The time one packet of a stream that is not decoded covers, in µs (0 when unknown).
@@ -201,10 +201,10 @@ void TCustomFFmpeg::CopyPacket(TTranscodeRun& run, TOutputStreamState& ost, TInp
         throw FFmpegException("av_mallocz fail");
     const AVRational from = ist.Stream->time_base;
     const AVRational to = ost.Stream->time_base;
-    const int64_t start = av_rescale_q(Opt.StartTime, AV_TIME_BASE_Q, to);
+    const int64_t start = av_rescale_q(Opt.StartTime, kMicrosecondBase, to);
     output->pts =
         packet->pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : av_rescale_q(packet->pts, from, to) - start;
-    output->dts = (packet->dts == AV_NOPTS_VALUE ? av_rescale_q(ist.Pts, AV_TIME_BASE_Q, to)
+    output->dts = (packet->dts == AV_NOPTS_VALUE ? av_rescale_q(ist.Pts, kMicrosecondBase, to)
                                                  : av_rescale_q(packet->dts, from, to)) -
                   start;
     output->duration = av_rescale_q(packet->duration, from, to);

@@ -1,4 +1,5 @@
 // Decoded subtitles re-encoded for one output stream.
+#include "base/FFUtils.h"
 #include "base/FFmpegLogger.h"
 #include "engine/FFmpeg.h"
 #include "engine/FFmpegException.h"
@@ -25,7 +26,7 @@ void TCustomFFmpeg::DoSubtitleOut(TTranscodeRun& run, TOutputStreamState& ost, T
     // DVB subtitles are written twice: once to draw them and once to clear them.
     const int count = codec->codec_id == AV_CODEC_ID_DVB_SUBTITLE ? 2 : 1;
     for (int i = 0; i < count; ++i) {
-        subtitle.pts = pts + av_rescale_q(subtitle.start_display_time, {1, 1000}, AV_TIME_BASE_Q);
+        subtitle.pts = pts + av_rescale_q(subtitle.start_display_time, {1, 1000}, kMicrosecondBase);
         subtitle.end_display_time -= subtitle.start_display_time;
         subtitle.start_display_time = 0;
         if (i == 1)
@@ -38,7 +39,7 @@ void TCustomFFmpeg::DoSubtitleOut(TTranscodeRun& run, TOutputStreamState& ost, T
         if (av_new_packet(packet, size) < 0)
             throw FFmpegException("Subtitle encoding failed");
         std::copy_n(SubtitleBuffer.data(), size, packet->data);
-        packet->pts = av_rescale_q(subtitle.pts, AV_TIME_BASE_Q, ost.Stream->time_base);
+        packet->pts = av_rescale_q(subtitle.pts, kMicrosecondBase, ost.Stream->time_base);
         packet->duration = av_rescale_q(subtitle.end_display_time, {1, 1000}, ost.Stream->time_base);
         if (codec->codec_id == AV_CODEC_ID_DVB_SUBTITLE)
             packet->pts += av_rescale_q(i == 0 ? subtitle.start_display_time : subtitle.end_display_time,

@@ -192,7 +192,7 @@ void TCustomFFmpeg::ProcessInputPacket(TTranscodeRun& run, int fileIndex, AVPack
     CorrectDiscontinuity(fileIndex, ist, packet);
     if (Opt.RecordingTime != kUnlimitedTime && packet->pts != AV_NOPTS_VALUE &&
         av_compare_ts(packet->pts, ist.Stream->time_base, Opt.RecordingTime + Opt.StartTime,
-                      AV_TIME_BASE_Q) >= 0) {
+                      kMicrosecondBase) >= 0) {
         ist.PastRecordingTime = true;
         return;
     }
@@ -215,7 +215,7 @@ void TCustomFFmpeg::ProcessInputPacket(TTranscodeRun& run, int fileIndex, AVPack
 
 void TCustomFFmpeg::AdjustInputTimestamps(int fileIndex, const TInputStream& ist, AVPacket* packet) {
     const AVRational timeBase = ist.Stream->time_base;
-    const int64_t offset = av_rescale_q(InputTsOffset[fileIndex], AV_TIME_BASE_Q, timeBase);
+    const int64_t offset = av_rescale_q(InputTsOffset[fileIndex], kMicrosecondBase, timeBase);
     if (packet->dts != AV_NOPTS_VALUE)
         packet->dts += offset;
     if (packet->pts != AV_NOPTS_VALUE)
@@ -237,7 +237,7 @@ void TCustomFFmpeg::CorrectDiscontinuity(int fileIndex, const TInputStream& ist,
         !(format->flags & AVFMT_TS_DISCONT) || Opt.CopyTs)
         return;
     const AVRational timeBase = ist.Stream->time_base;
-    const int64_t packetDts = av_rescale_q(packet->dts, timeBase, AV_TIME_BASE_Q);
+    const int64_t packetDts = av_rescale_q(packet->dts, timeBase, kMicrosecondBase);
     const int64_t delta = packetDts - ist.NextPts;
     if (std::llabs(delta) <= static_cast<int64_t>(Opt.DtsDeltaThreshold * 1000000) &&
         packetDts + 1 >= ist.Pts)
@@ -246,7 +246,7 @@ void TCustomFFmpeg::CorrectDiscontinuity(int fileIndex, const TInputStream& ist,
     if (Opt.Verbosity >= 3)
         Logger().LogFmt(this, llVerbose, "timestamp discontinuity %lld, new offset= %lld",
                         static_cast<long long>(delta), static_cast<long long>(InputTsOffset[fileIndex]));
-    const int64_t shift = av_rescale_q(delta, AV_TIME_BASE_Q, timeBase);
+    const int64_t shift = av_rescale_q(delta, kMicrosecondBase, timeBase);
     packet->dts -= shift;
     if (packet->pts != AV_NOPTS_VALUE)
         packet->pts -= shift;

@@ -59,9 +59,9 @@ void CopyChaptersBetween(const AVFormatContext* input, AVFormatContext* output, 
                          int64_t limitUs) {
     for (unsigned i = 0; i < input->nb_chapters; ++i) {
         const AVChapter* chapter = input->chapters[i];
-        const int64_t offset = av_rescale_q(offsetUs, AV_TIME_BASE_Q, chapter->time_base);
+        const int64_t offset = av_rescale_q(offsetUs, kMicrosecondBase, chapter->time_base);
         const int64_t limit =
-            limitUs == kUnlimitedTime ? INT64_MAX : av_rescale_q(limitUs, AV_TIME_BASE_Q, chapter->time_base);
+            limitUs == kUnlimitedTime ? INT64_MAX : av_rescale_q(limitUs, kMicrosecondBase, chapter->time_base);
         if (chapter->end < offset)
             continue;
         const int64_t start = SaturatingSub(chapter->start, offset);

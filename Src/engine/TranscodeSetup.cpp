@@ -262,7 +262,7 @@ void TCustomFFmpeg::OpenEncoders(TTranscodeRun& run) {
             codec->subtitle_header_size = source->subtitle_header_size;
         }
         if (codec->codec_type == AVMEDIA_TYPE_SUBTITLE && codec->time_base.num <= 0)
-            codec->time_base = AV_TIME_BASE_Q;
+            codec->time_base = kMicrosecondBase;
         AVDictionary* options = nullptr;
         av_dict_copy(&options, ost.Setup->EncoderOptions.get(), 0);
         DictionaryPtr optionsOwner;

@@ -96,7 +96,7 @@ int TCustomFFmpeg::BuildVideoFilterGraph(TOutputStreamState& ost, TInputStream& 
     AVFilterContext* source = nullptr;
     const std::string sourceArgs =
         Format("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", width, height, format,
-               AV_TIME_BASE_Q.num, AV_TIME_BASE_Q.den, aspect.num, aspect.den);
+               kMicrosecondBase.num, kMicrosecondBase.den, aspect.num, aspect.den);
     int ret = avfilter_graph_create_filter(&source, avfilter_get_by_name("buffer"), "src", sourceArgs.c_str(),
                                            nullptr, graph);
     if (ret < 0)
@@ -214,7 +214,7 @@ void TCustomFFmpeg::DeliverFilteredPictures(TTranscodeRun& run, TInputStream& is
     const AVRational timeBase = av_buffersink_get_time_base(ist.OutputVideoFilter);
     while ((ret = av_buffersink_get_frame(ist.OutputVideoFilter, filtered.get())) >= 0) {
         if (filtered->pts != AV_NOPTS_VALUE)
-            ist.Pts = av_rescale_q(filtered->pts, timeBase, AV_TIME_BASE_Q);
+            ist.Pts = av_rescale_q(filtered->pts, timeBase, kMicrosecondBase);
         for (TOutputStreamState& ost : run.OutputStreams) {
             if (ost.SourceIndex == inputIndex && ost.EncodingNeeded)
                 DoVideoOut(run, ost, ist, filtered.get());

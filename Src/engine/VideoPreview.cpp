@@ -54,7 +54,7 @@ void TCustomFFmpeg::Preview(const AVFrame* picture, const AVCodecContext* encode
             LastPreviewTime = now;
             const int64_t pts = picture->pts == AV_NOPTS_VALUE
                                     ? AV_NOPTS_VALUE
-                                    : av_rescale_q(picture->pts, encoder->time_base, AV_TIME_BASE_Q);
+                                    : av_rescale_q(picture->pts, encoder->time_base, kMicrosecondBase);
             const uint8_t bit = toCallback ? kPreviewBitmap : kPreviewWindow;
             if (!PreviewConverter.ToBitmap(picture->data, picture->linesize, encoder->pix_fmt, picture->width,
                                            picture->height)) {

@@ -92,7 +92,7 @@ AVRational UsableTimeBase(AVRational timeBase) {
 int64_t StreamTimeToMicroseconds(int64_t value, AVRational timeBase) {
     if (value == AV_NOPTS_VALUE)
         return -1;
-    return av_rescale_q(value, UsableTimeBase(timeBase), AV_TIME_BASE_Q);
+    return av_rescale_q(value, UsableTimeBase(timeBase), kMicrosecondBase);
 }
 
 TAVProbe::TAVProbe() {

@@ -176,7 +176,7 @@ Decoded DecodeVideo(const std::string& path) {
         if (packet->stream_index == index) {
             const int64_t time = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
             if (time != AV_NOPTS_VALUE)
-                result.packetPts.push_back(av_rescale_q(time, stream->time_base, AV_TIME_BASE_Q));
+                result.packetPts.push_back(av_rescale_q(time, stream->time_base, kMicrosecondBase));
             avcodec_send_packet(codec.get(), packet.get());
             receive();
         }
