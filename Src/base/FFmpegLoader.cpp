@@ -38,8 +38,7 @@ struct LibraryItem {
     const char* versionFunction;
     VersionKind versionKind;
     int requiredMajor;
-    // A function of the library as linked into this program, used to find its module; null for a
-    // library that is not linked.
+    // The version function as linked into this program; null for a library that is not linked.
     const void* linkedSymbol;
 };
 
@@ -79,23 +78,22 @@ std::string DlErrorText(const char* fallback) {
     return text ? text : fallback;
 }
 
-// A handle on the already loaded module of the library: found through the address of one of its
-// functions, or by file name for a library that is not linked. Never loads anything new.
+// A handle on the already loaded module of a library that is not linked, found by file name. Never
+// loads anything new.
 void* OpenLoadedModule(const LibraryItem& item, std::string& error) {
-    std::string target = FileNameOf(item);
-    Dl_info info{};
-    if (item.linkedSymbol && dladdr(item.linkedSymbol, &info) != 0 && info.dli_fname && *info.dli_fname)
-        target = info.dli_fname;
     dlerror();
-    void* module = dlopen(target.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    void* module = dlopen(FileNameOf(item).c_str(), RTLD_LAZY | RTLD_NOLOAD);
     if (!module)
         error = DlErrorText("not linked into this program");
     return module;
 }
 
+// A linked library's version function is called directly: looking it up through the dynamic loader
+// walks every loaded module and its dependencies, milliseconds at every start of a process.
 bool ReadVersion(void* module, const LibraryItem& item, Version& version, std::string& error) {
     dlerror();
-    void* symbol = dlsym(module, item.versionFunction);
+    void* symbol =
+        item.linkedSymbol ? const_cast<void*>(item.linkedSymbol) : dlsym(module, item.versionFunction);
     if (!symbol) {
         error = DlErrorText("symbol not found");
         return false;
@@ -190,7 +188,7 @@ bool TFFmpegLoader::LoadSet(TLibrarySet set) {
 bool TFFmpegLoader::LoadOne(TLibraryNo library) {
     const LibraryItem& item = kLibraries[library];
     Status& status = status_[library];
-    if (!status.module) {
+    if (!status.present && !item.linkedSymbol) {
         std::string reason;
         status.module = OpenLoadedModule(item, reason);
         if (!status.module) {
@@ -199,6 +197,7 @@ bool TFFmpegLoader::LoadOne(TLibraryNo library) {
             return false;
         }
     }
+    status.present = true;
     if (!status.entryPointsLoaded)
         status.entryPointsLoaded = CheckEntryPoints(status.module, item, lastLoadError_);
     if (!status.entryPointsLoaded)
@@ -209,7 +208,7 @@ bool TFFmpegLoader::LoadOne(TLibraryNo library) {
 bool TFFmpegLoader::AllLoaded(TLibrarySet set) const {
     std::lock_guard lock(mutex_);
     for (int n = 0; n < kLibraryCount; ++n)
-        if (InSet(set, n) && !(status_[n].module && status_[n].entryPointsLoaded))
+        if (InSet(set, n) && !(status_[n].present && status_[n].entryPointsLoaded))
             return false;
     return true;
 }
@@ -233,6 +232,7 @@ void TFFmpegLoader::UnloadOne(TLibraryNo library) {
 void TFFmpegLoader::UnloadOneLocked(TLibraryNo library) {
     Status& status = status_[library];
     status.entryPointsLoaded = false;
+    status.present = false;
     if (status.module) {
         // Only drops the reference taken when loading: the linked library itself stays mapped.
         dlclose(status.module);

@@ -53,7 +53,8 @@ private:
     void UnloadOneLocked(TLibraryNo library);
 
     struct Status {
-        void* module = nullptr;
+        bool present = false;   // the library is part of the process
+        void* module = nullptr; // the dlopen handle of a library that is not linked
         bool entryPointsLoaded = false;
     };
     mutable std::mutex mutex_;
