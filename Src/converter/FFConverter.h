@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -178,6 +179,7 @@ private:
     };
     std::mutex reportThreadsMutex_;
     std::vector<TReportThread> reportThreads_; // guarded by reportThreadsMutex_
+    std::shared_future<void> lastReport_;      // guarded by reportThreadsMutex_; the report issued last
 };
 
 // The component as the application uses it: its events are public.

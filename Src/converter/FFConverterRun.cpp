@@ -5,6 +5,7 @@
 #include "engine/FFmpegException.h"
 
 #include <chrono>
+#include <utility>
 
 namespace tarnel {
 
@@ -148,7 +149,9 @@ void TCustomFFConverter::DoTerminate(TFFmpeg& task) {
 }
 
 // Background mode: each report runs on a thread of its own with its own copy of the record, so a
-// handler that takes long (or waits for the main thread) never holds up the conversions.
+// handler that takes long (or waits for the main thread) never holds up the conversions. Each
+// report's thread waits until the report issued before it was handled: the handlers see the
+// reports in the order the tasks ended, and the final report last.
 void TCustomFFConverter::IssueTerminateReport(const TTerminateInfo& info) {
     if (!OnTerminate_)
         return;
@@ -157,9 +160,14 @@ void TCustomFFConverter::IssueTerminateReport(const TTerminateInfo& info) {
         return;
     }
     auto done = std::make_shared<std::atomic<bool>>(false);
+    auto handled = std::make_shared<std::promise<void>>();
     std::lock_guard lock(reportThreadsMutex_);
-    reportThreads_.push_back({std::thread([this, info, done, handler = OnTerminate_] {
+    std::shared_future<void> previous = std::exchange(lastReport_, handled->get_future().share());
+    reportThreads_.push_back({std::thread([this, info, done, previous, handled, handler = OnTerminate_] {
+                                  if (previous.valid())
+                                      previous.wait();
                                   handler(*this, info);
+                                  handled->set_value();
                                   *done = true;
                               }),
                               done});

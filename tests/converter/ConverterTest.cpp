@@ -116,6 +116,24 @@ TEST_F(Converter, ThreeTasksOneAtATimeReportInTaskOrderThenTheFinalReport) {
                   2u);
 }
 
+TEST_F(Converter, TwoAtATimeEveryTaskReportComesBeforeTheFinalReport) {
+    // A handler that takes its time over task reports: the final report must still wait for them.
+    converter_.OnTerminate = [this](TCustomFFConverter&, const TTerminateInfo& info) {
+        if (info.TaskIndex >= 0)
+            std::this_thread::sleep_for(60ms);
+        reports_.Add(info);
+    };
+    for (int i = 0; i < 4; ++i)
+        AddCopyTask();
+    converter_.StartTask(2);
+    ASSERT_TRUE(reports_.WaitForFinal());
+    converter_.ClearTasks();
+    const std::vector<int> indexes = reports_.Indexes();
+    ASSERT_EQ(indexes.size(), 5u);
+    EXPECT_EQ(indexes.back(), -1);
+    EXPECT_EQ(std::set<int>(indexes.begin(), indexes.end() - 1), (std::set<int>{0, 1, 2, 3}));
+}
+
 TEST_F(Converter, ForegroundRunsEveryHandlerInTheCallingThread) {
     AddCopyTask();
     AddCopyTask(false, false); // no output: fails at once, the next task still runs
