@@ -175,6 +175,11 @@ void ApplyAudioOnly(TLocal& m) {
     if (OneOf(format, {"amr", "ac3", "asf", "aiff", "au", "voc", "flac", "flv", "avi", "matroska", "mmf"}))
         m.Output.ForceFormat = format;
     ApplyChannels(m, true);
+    // The Opus encoder takes surround sound only in channel orders the decoders of other formats do
+    // not deliver (5.1 with back rather than side channels); such sound is mixed down to stereo
+    // instead of failing the file.
+    if (m.Output.AudioCodec == "libopus" && m.Output.AudioChannels <= 0 && m.Source.AudioChannels > 2)
+        m.Output.AudioChannels = 2;
     ApplySampleRate(m);
     ApplyAudioBitrate(m);
     ApplyVolume(m);
@@ -449,6 +454,7 @@ TSourceFacts TSourceFacts::FromProbe(TAVProbe& probe) {
     TAudioStreamInfo audio;
     probe.AudioStreamInfo(probe.AudioStreamIndex(), audio);
     facts.SampleRate = audio.SampleRate;
+    facts.AudioChannels = audio.Channels;
     facts.AudioBitRate = audio.BitRate;
     return facts;
 }

@@ -25,6 +25,7 @@ struct TSourceFacts {
     int32_t VideoBitRate = -1; // bit/s
     int32_t SampleRate = -1;   // Hz
     int32_t AudioBitRate = -1; // bit/s
+    int32_t AudioChannels = -1;
 
     static TSourceFacts FromProbe(TAVProbe& probe);
 };

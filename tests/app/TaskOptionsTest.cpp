@@ -216,6 +216,24 @@ TEST_F(TaskOptionsTest, AudioOnlyProfiles) {
     EXPECT_EQ(input_.ExtOptions, "vn=1");
 }
 
+TEST_F(TaskOptionsTest, OpusTakesSurroundSoundMixedDownToStereo) {
+    Profile("Format=opus\n");
+    User("paraAudioEncoder=libopus\nparaChannel=as source\nparaSampleRate=48000\n");
+    const struct {
+        int sourceChannels;
+        int32_t expected;
+    } cases[] = {{6, 2}, {3, 2}, {2, -1}, {1, -1}};
+    for (const auto& c : cases) {
+        TSourceFacts source = AudioSource(48000);
+        source.AudioChannels = c.sourceChannels;
+        EXPECT_EQ(Build(source).AudioChannels, c.expected) << c.sourceChannels << " channels";
+    }
+    User("paraAudioEncoder=libopus\nparaChannel=1\nparaSampleRate=48000\n");
+    TSourceFacts source = AudioSource(48000);
+    source.AudioChannels = 6;
+    EXPECT_EQ(Build(source).AudioChannels, 1) << "a chosen channel count stays";
+}
+
 TEST_F(TaskOptionsTest, WithoutAConfirmedChoiceTheProfilesDefaultsApply) {
     Profile("Format=avi\nVideoSize=320x240,640x480\niVideoSize=1\nVideoEncoder=XVID,MPEG-4\niVideoEncoder=1\n"
             "AudioEncoder=MP3,GSM\niAudioEncoder=1\nChannel=stereo 2 channels\nVolume=50%,100%\niVolume=0\n"
