@@ -6,6 +6,7 @@
 #include "SplashWindow.h"
 #include "TarnelApplication.h"
 #include "base/MainThread.h"
+#include "base/ProcessMemory.h"
 #include "skin/SkinStyle.h"
 
 #include <QTimer>
@@ -70,6 +71,7 @@ std::unique_ptr<TDesktop> StartDesktop(TShellServices& services, const std::vect
 }
 
 int RunDesktop(int argc, char** argv) {
+    LimitAllocatorArenas();
     if (!PrepareDisplay()) {
         std::fprintf(stderr, "tarnel: no display found (DISPLAY and WAYLAND_DISPLAY are not set).\n"
                              "Use tarnel-cli to convert, probe and play files without a desktop.\n");

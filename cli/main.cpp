@@ -8,6 +8,7 @@
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
 #include "base/MainThread.h"
+#include "base/ProcessMemory.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -42,6 +43,7 @@ void RouteLogToStderr(tarnel::TLogLevel least) {
 } // namespace
 
 int main(int argc, char** argv) {
+    tarnel::LimitAllocatorArenas();
     tarnel::InstallMainThreadDispatcher(std::make_shared<tarnel::QueueDispatcher>());
 
     CLI::App app{"Tarnel's media engine on the command line: convert, probe and play media files."};
