@@ -35,16 +35,6 @@ namespace fs = std::filesystem;
 constexpr int kRepeats = 8;
 constexpr int32_t kComparedProfile = 404; // AVI: MPEG-4 and MP3, letterboxed to 640 × 480
 
-long CurrentMemoryKiB() {
-    long pages = 0, resident = 0;
-    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(statm);
-    }
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
 long PeakMemoryKiB() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -154,13 +144,13 @@ int main(int argc, char** argv) {
     }
     std::printf("  all %zu profiles: %.1f s (%.2fx the clip's length each on average)\n",
                 ProfileCodes().size(), total, total / ProfileCodes().size() / clipSeconds);
-    const long afterBatch = CurrentMemoryKiB();
+    const long afterBatch = bench::ResidentKiB();
     malloc_trim(0); // what the allocator keeps for reuse is not in use
     std::printf(
         "  peak memory %ld MiB, %ld MiB before the batch (ratio %.2f); after it %ld MiB resident, %ld MiB "
         "once the allocator gives back its free memory\n",
         PeakMemoryKiB() / 1024, memoryBefore / 1024, static_cast<double>(PeakMemoryKiB()) / memoryBefore,
-        afterBatch / 1024, CurrentMemoryKiB() / 1024);
+        afterBatch / 1024, bench::ResidentKiB() / 1024);
 
     // A minute of the clip: the fixed cost of mapping a file weighs as it does on real files.
     const std::string minute = bench::JoinClip(folder, "minute.mp4", clip, 5);

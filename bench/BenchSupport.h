@@ -1,5 +1,5 @@
-// Helpers shared by the benchmarks: the median of repeated measurements, CPU time from a resource
-// usage record, and making longer inputs from the test clip with the engine.
+// Helpers shared by the benchmarks: the median of repeated measurements, the resident size, CPU time
+// from a resource usage record, and making longer inputs from the test clip with the engine.
 #pragma once
 
 #include "engine/FFmpeg.h"
@@ -9,10 +9,12 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 namespace tarnel::bench {
@@ -26,6 +28,17 @@ inline double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// The resident size of this process, in KiB (0 when it cannot be read).
+inline long ResidentKiB() {
+    long pages = 0, resident = 0;
+    if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
 // User plus system time, in seconds.

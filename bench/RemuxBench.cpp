@@ -5,6 +5,7 @@
 // The generated source stays in the folder for later runs (and for profiling).
 //
 //   RemuxBench [folder] [MB] [rounds]
+#include "BenchSupport.h"
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
 #include "base/LibHandles.h"
@@ -52,16 +53,6 @@ struct Measure {
     bool ok = false;
 };
 
-long CurrentRssKb() {
-    long pages = 0, resident = 0;
-    if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(statm);
-    }
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
 long PeakRssKb() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -77,7 +68,7 @@ Measure InChild(const std::function<bool()>& work) {
     if (child == 0) {
         close(channel[0]);
         Measure measure;
-        measure.startRssKb = CurrentRssKb();
+        measure.startRssKb = bench::ResidentKiB();
         const int64_t start = av_gettime_relative();
         measure.ok = work();
         measure.seconds = (av_gettime_relative() - start) / 1e6;

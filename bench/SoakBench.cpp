@@ -5,6 +5,7 @@
 // counted before and after. Started by bench/soak.sh.
 //
 //   SoakBench [folder] [files] [seed]
+#include "BenchSupport.h"
 #include "Fixtures.h"
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
@@ -78,16 +79,6 @@ long CountEntries(const char* folder) {
     return std::distance(fs::directory_iterator(folder, ec), fs::directory_iterator());
 }
 
-long ResidentKiB() {
-    long pages = 0, resident = 0;
-    if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(statm);
-    }
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
 // A stream copy of the first `seconds` of `fixture` into a container of `extension`.
 bool Rewrap(const std::string& fixture, const std::string& path, double seconds) {
     TCustomFFmpeg engine;
@@ -153,7 +144,7 @@ private:
     void Run() {
         std::unique_lock lock(mutex_);
         while (!done_) {
-            samples_.push_back(ResidentKiB());
+            samples_.push_back(bench::ResidentKiB());
             changed_.wait_for(lock, 250ms, [this] { return done_; });
         }
     }
@@ -377,7 +368,7 @@ int main(int argc, char** argv) {
                 outputs.push_back(std::move(output));
             // What the allocator keeps for later is given back first: what remains is in use.
             malloc_trim(0);
-            rssAfterBatch.push_back(ResidentKiB());
+            rssAfterBatch.push_back(bench::ResidentKiB());
         }
         samples = sampler.Samples();
     }

@@ -32,6 +32,13 @@ inline bool WriteBytes(const std::string& fileName, const uint8_t* data, size_t 
     return std::fclose(file) == 0 && written;
 }
 
+// The input written to this process's scratch file with `suffix`: its name, or empty when it cannot
+// be written.
+inline std::string WriteScratchInput(const uint8_t* data, size_t size, const std::string& suffix) {
+    const std::string name = ScratchName(suffix);
+    return WriteBytes(name, data, size) ? name : std::string();
+}
+
 // Loads `libraries` with every log line switched off; a machine without them cannot fuzz at all.
 inline void LoadQuietly(TLibrarySet libraries) {
     av_log_set_level(AV_LOG_QUIET);

@@ -28,9 +28,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tarnel::fuzz;
-    static const std::string input = ScratchName(".in");
-    static const std::string output = ScratchName(".mkv");
-    if (!WriteBytes(input, data, size))
+    const std::string input = WriteScratchInput(data, size, ".in");
+    const std::string output = ScratchName(".mkv");
+    if (input.empty())
         return 0;
     try {
         CopyIntoMatroska(input, output);

@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tarnel::fuzz;
-    static const std::string input = ScratchName(".play");
-    if (!WriteBytes(input, data, size))
+    const std::string input = WriteScratchInput(data, size, ".play");
+    if (input.empty())
         return 0;
     tarnel::TFFPlayer& player = Player();
     openedDuration = 0;

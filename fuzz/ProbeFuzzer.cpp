@@ -27,8 +27,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tarnel::fuzz;
-    static const std::string input = ScratchName(".probe");
-    if (!WriteBytes(input, data, size))
+    const std::string input = WriteScratchInput(data, size, ".probe");
+    if (input.empty())
         return 0;
     tarnel::TAVProbe probe;
     if (!probe.Open(input))
