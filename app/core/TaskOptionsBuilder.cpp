@@ -9,6 +9,7 @@
 #include "probe/AVProbe.h"
 
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <vector>
 
@@ -48,6 +49,15 @@ double StrToFloat(const std::string& text) {
     if (!TryStrToFloat(text, value))
         throw std::invalid_argument("'" + text + "' is not a valid floating point value");
     return value;
+}
+
+// A bit rate given in kbit/s, in bit/s; 0 for none above zero. A rate beyond what fits the option
+// records is an error of the settings, like a text that is no number.
+int32_t KbpsToBps(double kbps, const std::string& text) {
+    const double bps = std::trunc(kbps * 1000);
+    if (!(bps <= std::numeric_limits<int32_t>::max()))
+        throw std::invalid_argument("'" + text + "' is out of range for a bit rate");
+    return bps > 0 ? static_cast<int32_t>(bps) : 0;
 }
 
 int32_t Even(int32_t value) {
@@ -149,9 +159,8 @@ void ApplySampleRate(TLocal& m) {
 void SetAudioBitrateKbps(TLocal& m, const std::string& text) {
     if (Trim(text).empty())
         return;
-    const double bitrate = StrToFloat(text) * 1000;
-    if (bitrate > 0)
-        m.Output.AudioBitrate = static_cast<int32_t>(std::trunc(bitrate));
+    if (const int32_t bps = KbpsToBps(StrToFloat(text), text); bps > 0)
+        m.Output.AudioBitrate = bps;
 }
 
 void ApplyAudioBitrate(TLocal& m) {
@@ -241,8 +250,8 @@ void ApplyH264Limits(TLocal& m) {
 void ApplyVideoBitrate(TLocal& m) {
     const std::string bitrate = m.Choices.Read("paraVideoBitRate", "512");
     if (bitrate != kAsSource && IsInteger(bitrate)) {
-        if (StrToInt(bitrate) > 0)
-            m.Output.VideoBitrate = StrToInt(bitrate) * 1000;
+        if (const int32_t bps = KbpsToBps(StrToInt(bitrate), bitrate); bps > 0)
+            m.Output.VideoBitrate = bps;
         return;
     }
     if (ValueFitsProfileRange(m.Context.Profiles, m.Code, "videobitrate", m.Source.VideoBitRate)) {
@@ -250,8 +259,10 @@ void ApplyVideoBitrate(TLocal& m) {
         return;
     }
     const std::string fallback = m.Context.Profiles.ReadString(m.Code, "paraVideoBitRate", "256");
-    if (LowerCase(fallback) != kAsSource && StrToInt(fallback) > 0)
-        m.Output.VideoBitrate = StrToInt(fallback) * 1000;
+    if (LowerCase(fallback) == kAsSource)
+        return;
+    if (const int32_t bps = KbpsToBps(StrToInt(fallback), fallback); bps > 0)
+        m.Output.VideoBitrate = bps;
 }
 
 void ApplyFrameRate(TLocal& m) {

@@ -216,6 +216,31 @@ TEST_F(TaskOptionsTest, AudioOnlyProfiles) {
     EXPECT_EQ(input_.ExtOptions, "vn=1");
 }
 
+TEST_F(TaskOptionsTest, BitRatesBeyondTheOptionRecordsAreSettingsErrors) {
+    // Rates read from edited settings or profile files that overflow a bit rate in bit/s.
+    const struct {
+        const char* profile;
+        const char* user;
+    } cases[] = {
+        {"", "paraAudioBitRate=1.26667e+50\n"},
+        {"", "paraAudioBitRate=2147484\n"},
+        {"", "paraVideoBitRate=2147484\n"},
+        {"AudioBitRate=as source,32,64\nparaAudioBitRate=1e300\n", "paraAudioBitRate=as source\n"},
+        {"VideoBitRate=as source,256,512\nparaVideoBitRate=2147483647\n", "paraVideoBitRate=as source\n"},
+    };
+    for (const auto& c : cases) {
+        Profile(std::string("Format=avi\n") + c.profile);
+        User(std::string("paraVideoEncoder=mpeg4\nparaVideoSize=640x480\nparaAudioEncoder=libmp3lame\n") +
+             c.user);
+        EXPECT_THROW(Build(Source(640, 360, 5000, 44100, 999)), std::invalid_argument) << c.profile << c.user;
+    }
+    User("paraVideoEncoder=mpeg4\nparaVideoSize=640x480\nparaAudioBitRate=2147483\nparaVideoBitRate="
+         "2147483\n");
+    const TOutputOptions output = Build();
+    EXPECT_EQ(output.AudioBitrate, 2147483000);
+    EXPECT_EQ(output.VideoBitrate, 2147483000);
+}
+
 TEST_F(TaskOptionsTest, OpusTakesSurroundSoundMixedDownToStereo) {
     Profile("Format=opus\n");
     User("paraAudioEncoder=libopus\nparaChannel=as source\nparaSampleRate=48000\n");
