@@ -88,7 +88,7 @@ TfrmSettings::TfrmSettings(TMainSettings& settings, std::string profileFile, TSh
     , confirmed_(std::move(confirmed)) {
     setObjectName("frmSettings");
     setWindowTitle("Settings");
-    setFixedSize(475, 370);
+    setFixedSize(475, 420);
 
     auto* formatLabel = new QLabel("Output Format:", this);
     formatLabel->setGeometry(12, 14, 100, 24);
@@ -107,7 +107,7 @@ TfrmSettings::TfrmSettings(TMainSettings& settings, std::string profileFile, TSh
     btnArrow_->setFocusPolicy(Qt::NoFocus);
 
     auto* video = new QGroupBox("Video Options", this);
-    video->setGeometry(12, 50, 220, 250);
+    video->setGeometry(12, 50, 220, 300);
     videoSize_ = AddList(video, "Frame Size:", "cmbVideoSize", 28, true);
     videoBitRate_ = AddList(video, "BitRate (Kbps):", "cmbVideoBitRate", 72, true);
     videoEncoder_ = AddList(video, "Encoder:", "cmbVideoEncoder", 116, false);
@@ -116,20 +116,22 @@ TfrmSettings::TfrmSettings(TMainSettings& settings, std::string profileFile, TSh
     zoom_->addItems({"Full screen", "Letterbox", "Pan and Scan"});
 
     auto* audio = new QGroupBox("Audio Options", this);
-    audio->setGeometry(243, 50, 220, 250);
+    audio->setGeometry(243, 50, 220, 300);
     sampleRate_ = AddList(audio, "SampleRate (Hz):", "cmbSampleRate", 28, true);
     audioBitRate_ = AddList(audio, "BitRate (Kbps):", "cmbAudioBitRate", 72, true);
     audioEncoder_ = AddList(audio, "Encoder:", "cmbAudioEncoder", 116, false);
     channel_ = AddList(audio, "Channel:", "cmbChannel", 160, false);
     volume_ = AddList(audio, "Volume:", "cmbVolume", 204, false);
+    audioTracks_ = AddList(audio, "Audio tracks:", "cmbAudioTracks", 248, false);
+    audioTracks_->addItems({"First", "All"});
 
     auto* defaults = new QPushButton("&Default", this);
-    defaults->setGeometry(12, 326, 88, 28);
+    defaults->setGeometry(12, 376, 88, 28);
     auto* ok = new QPushButton("&Ok", this);
-    ok->setGeometry(279, 326, 88, 28);
+    ok->setGeometry(279, 376, 88, 28);
     ok->setDefault(true);
     auto* cancel = new QPushButton("&Cancel", this);
-    cancel->setGeometry(375, 326, 88, 28);
+    cancel->setGeometry(375, 376, 88, 28);
     connect(defaults, &QPushButton::clicked, this, &TfrmSettings::DefaultClick);
     connect(ok, &QPushButton::clicked, this, &TfrmSettings::OkClick);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -180,7 +182,7 @@ void TfrmSettings::hideEvent(QHideEvent* event) {
 }
 
 void TfrmSettings::LoadSettings() {
-    setFixedSize(475, 370);
+    setFixedSize(475, 420);
     lstFormat_->hide();
     lstFormat_->Fill(settings_);
     code_ = settings_.File().ReadString(kSettingsSection, "FormatCode", "1");
@@ -232,6 +234,7 @@ void TfrmSettings::SelectFromUserSection(bool typedValues) {
     if (!ini.SectionExists(section)) {
         DefaultClick();
         zoom_->setCurrentIndex(1);
+        SelectAudioTracks();
         return;
     }
     const struct {
@@ -257,6 +260,7 @@ void TfrmSettings::SelectFromUserSection(bool typedValues) {
             list->setCurrentIndex(index < list->count() ? index : -1);
         }
     }
+    SelectAudioTracks();
     const std::string zoom = ini.ReadString(section, "paraZoom", "full");
     zoom_->setCurrentIndex(zoom == "full" ? 0 : zoom == "lbox" ? 1 : zoom == "pan" ? 2 : -1);
 }
@@ -270,6 +274,13 @@ void TfrmSettings::UpdateEnabling() {
     const bool audio = audioEncoder_->count() > 0;
     for (QComboBox* list : {sampleRate_, audioBitRate_, audioEncoder_, channel_, volume_})
         list->setEnabled(audio && list->count() > 0);
+    audioTracks_->setEnabled(audio);
+}
+
+void TfrmSettings::SelectAudioTracks() {
+    int32_t code = 0;
+    TryStrToInt(code_, code);
+    audioTracks_->setCurrentIndex(LowerCase(settings_.AudioTracks(code)) == "all" ? 1 : 0);
 }
 
 void TfrmSettings::OpenCatalogue() {
@@ -312,6 +323,7 @@ void TfrmSettings::DefaultClick() {
         list->setCurrentIndex(index < list->count() ? index : -1);
     }
     zoom_->setCurrentIndex(0);
+    audioTracks_->setCurrentIndex(0);
 }
 
 void TfrmSettings::OkClick() {
@@ -362,6 +374,7 @@ void TfrmSettings::OkClick() {
             ini.WriteString(section, "paraChannel", "1");
         }
     }
+    ini.WriteString(section, "paraAudioTracks", audioTracks_->currentIndex() == 1 ? "All" : "First");
     lstFormat_->SaveGroupStates(settings_);
     ini.WriteString(kSettingsSection, "FormatName", name_);
     ini.WriteString(kSettingsSection, "FormatCode", code_);

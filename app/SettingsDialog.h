@@ -51,6 +51,7 @@ private:
     void FillLists(TProfileFile& profiles);
     void SelectFromUserSection(bool typedValues);
     void UpdateEnabling();
+    void SelectAudioTracks();
     void OpenCatalogue();
     bool RefuseKey(QObject* watched, int key, const QString& text);
     void SelectSecondEntry(QComboBox* list);
@@ -76,6 +77,7 @@ private:
     QComboBox* audioEncoder_;
     QComboBox* channel_;
     QComboBox* volume_;
+    QComboBox* audioTracks_; // "First" or "All"
 };
 
 } // namespace tarnel

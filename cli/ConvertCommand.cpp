@@ -101,6 +101,8 @@ int ConvertFiles(const ConvertOptions& options, std::ostream& out, std::ostream&
             std::filesystem::absolute(options.outputFolder).lexically_normal().string());
     if (!options.zoom.empty())
         settings.OverrideProfileZoom(options.zoom);
+    if (!options.audioTracks.empty())
+        settings.OverrideAudioTracks(options.audioTracks == "all" ? "All" : "First");
     TProfileFile profiles(profileFile);
     TConsoleShellServices services(errors);
     TMappingContext context{settings, profiles, services};

@@ -17,6 +17,7 @@ struct ConvertOptions {
     std::string adjust;              // "B:C:S:X"; empty: the picture as it is
     std::string crop;                // "T:B:L:R" in source pixels; empty: the whole picture
     std::string zoom;                // full, lbox, pan or center; empty: the profile's own
+    std::string audioTracks;         // first or all; empty: the profile's own
     std::vector<std::string> layers; // watermark layers, key=value lists
     int32_t jobs = 1;                // conversions side by side
     std::vector<std::string> files;

@@ -118,6 +118,11 @@ int main(int argc, char** argv) {
                      "and scan to 4:3) or center (pad without scaling); default: the profile's setting")
         ->check(CLI::IsMember({"full", "lbox", "pan", "center"}));
     convert
+        ->add_option("--audio-tracks", convertOptions.audioTracks,
+                     "Keep the first audio track, or all of them where the container holds several (MKV, "
+                     "MP4, MOV, TS, WebM); default: the profile's setting")
+        ->check(CLI::IsMember({"first", "all"}));
+    convert
         ->add_option(
             "--layer", convertOptions.layers,
             "A watermark layer, repeatable: text=…,x=,y=,font=,size=,bold=,italic=,underline=,strike=,"

@@ -308,6 +308,12 @@ void TCustomFFConverter::ApplyOutputOptions(TFFmpeg& task, const TOutputOptions&
     task.SetRecordingTime(o.Duration);
     ApplyMetadata(task, o.Metadata);
 
+    SetIfNotEmpty(task, "pix_fmt", o.PixelFormat);
+    for (const std::string& map : o.StreamMaps)
+        task.SetOption("map", map);
+    if (o.CopyMetadata)
+        task.SetOption("map_meta_data", "0:0");
+
     SetIfNotEmpty(task, "s", Lookup(pending, "def_s"));
     SetIfNotEmpty(task, "vf", Lookup(pending, "def_vf"));
     if (o.CustomHook) {

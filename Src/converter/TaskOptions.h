@@ -86,6 +86,9 @@ struct TOutputOptions {
     bool CustomHook = false;
     bool Join = false;
     std::string ExtOptions;
+    std::string PixelFormat;             // the encoder's pixel format ("yuv420p"); empty: the source's
+    std::vector<std::string> StreamMaps; // "file:stream" per output stream, in the output's order
+    bool CopyMetadata = false;           // the input's tags (title, artist …) go to the output
 };
 
 // The initialisers: every field back to "not set".

@@ -118,6 +118,7 @@ struct TOptionState {
     bool InputSync = false;
     int64_t LimitFileSize = 0; // bytes, 0 = none
     bool ForceFps = false;
+    bool AutoRotate = true; // turn pictures with a display matrix upright ("autorotate")
     bool PgmyuvHack = false;
     float DtsDeltaThreshold = 10.0f; // seconds
     int32_t ScalerFlags = 4;         // bicubic

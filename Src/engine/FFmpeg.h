@@ -76,6 +76,9 @@ struct TOutputFile {
     std::string FileName; // as the user gave it
 };
 
+// The size of the stream's pictures as they leave the decoder, turned upright when it turns them.
+void UprightSize(const TInputStream& ist, int& width, int& height);
+
 // Held by SetPreviewFlags and for the whole of each preview delivery, across all engines.
 std::mutex& PreviewLock();
 
@@ -250,6 +253,10 @@ protected:
                        int64_t pts);
     // Video (VideoOutput.cpp): set-up, synchronisation, cropping and scaling.
     void SetUpVideoEncoding(TTranscodeRun& run, TOutputStreamState& ost, TInputStream& ist);
+    void PrepareRotation(TInputStream& ist);
+    // A cover picture (a single attached picture) given again at the end of the sound, so that the
+    // video holds it for the sound's length.
+    void HoldCoverToEnd(TTranscodeRun& run, TInputStream& ist, int inputIndex);
     int GenericScalerFlags() const;
     void CreateScaler(TOutputStreamState& ost, int width, int height, AVPixelFormat format);
     void FollowGeometryChange(TOutputStreamState& ost, const TInputStream& ist, const AVFrame* picture);

@@ -6,6 +6,7 @@
 #include "engine/FFmpeg.h"
 #include "engine/FFmpegException.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 
@@ -17,6 +18,45 @@ constexpr std::chrono::milliseconds kWaitSlice{20};
 
 bool LibrariesLoaded() {
     return Loader().AllLoaded(kConverterLibraries);
+}
+
+constexpr std::chrono::seconds kEncoderDrainLimit{5};
+
+// Some encoders (SVT-AV1) wait in their shutdown for the end of their input when they were opened
+// but never flushed, so a run that failed after opening them would never end. Each one left open
+// is sent the end of its input and its remaining packets are dropped, for a bounded time.
+// SVT-AV1 also blocks on the end of input when it never had a picture: such a video encoder is
+// given one blank picture first.
+void FeedBlankPicture(AVCodecContext* encoder) {
+    if (encoder->codec_type != AVMEDIA_TYPE_VIDEO || encoder->frame_number > 0 || encoder->width <= 0 ||
+        encoder->height <= 0)
+        return;
+    FramePtr blank = MakeFrame();
+    if (!blank)
+        return;
+    blank->format = encoder->pix_fmt;
+    blank->width = encoder->width;
+    blank->height = encoder->height;
+    blank->pts = 0;
+    if (av_frame_get_buffer(blank.get(), 0) < 0)
+        return;
+    for (int plane = 0; plane < AV_NUM_DATA_POINTERS && blank->buf[plane]; ++plane)
+        std::fill_n(blank->buf[plane]->data, blank->buf[plane]->size, uint8_t{0});
+    avcodec_send_frame(encoder, blank.get());
+}
+
+void DrainLeftOpenEncoder(AVCodecContext* encoder) {
+    if (!avcodec_is_open(encoder))
+        return;
+    FeedBlankPicture(encoder);
+    if (avcodec_send_frame(encoder, nullptr) < 0)
+        return;
+    PacketPtr packet = MakePacket();
+    if (!packet)
+        return;
+    const auto deadline = std::chrono::steady_clock::now() + kEncoderDrainLimit;
+    while (std::chrono::steady_clock::now() < deadline && avcodec_receive_packet(encoder, packet.get()) >= 0)
+        av_packet_unref(packet.get());
 }
 
 } // namespace
@@ -230,6 +270,8 @@ void TCustomFFmpeg::Run() {
 }
 
 void TCustomFFmpeg::CloseOpenedCodecs() {
+    for (AVCodecContext* encoder : OpenedEncoders)
+        DrainLeftOpenEncoder(encoder);
     std::lock_guard lock(CodecLock());
     for (AVCodecContext* encoder : OpenedEncoders)
         av_freep(&encoder->stats_in);

@@ -430,6 +430,7 @@ const std::unordered_map<std::string_view, TOptionHandlers::THandler>& TOptionHa
         {"vlang", [](E& e, const S&, const S& v) { e.Opt.VideoLanguage = v; }},
         {"qphist", [](E& e, const S&, const S& v) { e.Opt.QpHistogram = OptionBool(v); }},
         {"force_fps", [](E& e, const S&, const S& v) { e.Opt.ForceFps = OptionBool(v); }},
+        {"autorotate", [](E& e, const S&, const S& v) { e.Opt.AutoRotate = OptionBool(v); }},
         {"streamid", StreamId},
         {"aframes", [](E& e, const S&, const S& v) { e.Opt.MaxFrames[kAudioKind] = std::stoi(v); }},
         {"aq", [](E& e, const S&, const S& v) { e.Opt.AudioQScale = std::stof(v); }},

@@ -47,7 +47,42 @@ int64_t DecodedDuration(const TInputStream& ist, const AVFrame* frame) {
     return av_rescale(1000000, int64_t{rate.den} * (2 + frame->repeat_pict), int64_t{rate.num} * 2);
 }
 
+bool IsCover(const TInputStream& ist) {
+    return (ist.Stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+}
+
+// Replaces the decoded picture with its upright copy; false when the libraries fail.
+bool TurnUpright(TInputStream& ist, AVFrame* frame) {
+    FramePtr turned = ist.Rotator->Turn(frame);
+    if (!turned)
+        return false;
+    av_frame_unref(frame);
+    av_frame_move_ref(frame, turned.get());
+    return true;
+}
+
 } // namespace
+
+void TCustomFFmpeg::HoldCoverToEnd(TTranscodeRun& run, TInputStream& ist, int inputIndex) {
+    if (!ist.HeldPicture || ist.CoverHeld)
+        return;
+    ist.CoverHeld = true;
+    int64_t end = AV_NOPTS_VALUE;
+    for (const TInputStream& other : run.InputStreams)
+        if (&other != &ist && other.FileIndex == ist.FileIndex && other.NextPts != AV_NOPTS_VALUE &&
+            !IsCover(other))
+            end = std::max(end, other.NextPts);
+    if (Opt.RecordingTime != kUnlimitedTime)
+        end = std::min(end, Opt.StartTime + Opt.RecordingTime);
+    // The last picture starts one picture's time before the end.
+    const int64_t last = end - DecodedDuration(ist, ist.HeldPicture.get());
+    if (end == AV_NOPTS_VALUE || last <= ist.Pts)
+        return;
+    ist.Pts = last;
+    ist.HeldPicture->pts = ist.HeldPicture->best_effort_timestamp =
+        av_rescale_q(last, kMicrosecondBase, ist.Stream->time_base);
+    DeliverDecoded(run, ist, inputIndex, ist.HeldPicture.get());
+}
 
 bool TCustomFFmpeg::StartReached(const TInputStream& ist) const {
     return Opt.StartTime == 0 || ist.Pts >= Opt.StartTime;
@@ -108,6 +143,7 @@ void TCustomFFmpeg::DrainDecoder(TTranscodeRun& run, TInputStream& ist, int inpu
     }
     if (avcodec_send_packet(ist.Codec, nullptr) >= 0)
         ReceiveDecoded(run, ist, inputIndex);
+    HoldCoverToEnd(run, ist, inputIndex);
     if (ist.InputVideoFilter)
         DeliverFilteredPictures(run, ist, inputIndex, nullptr);
 }
@@ -126,6 +162,8 @@ int TCustomFFmpeg::ReceiveDecoded(TTranscodeRun& run, TInputStream& ist, int inp
             ist.Pts = ist.NextPts;
         ist.NextPts = ist.Pts + DecodedDuration(ist, frame);
         if (ist.Codec->codec_type == AVMEDIA_TYPE_VIDEO) {
+            if (ist.Rotator && !TurnUpright(ist, frame))
+                return -1;
             ist.Quality = frame->quality;
             PreProcessPicture(ist, frame);
         } else if (Opt.AudioVolume != 256) {
@@ -140,6 +178,8 @@ int TCustomFFmpeg::ReceiveDecoded(TTranscodeRun& run, TInputStream& ist, int inp
 
 void TCustomFFmpeg::DeliverDecoded(TTranscodeRun& run, TInputStream& ist, int inputIndex, AVFrame* frame) {
     const bool video = ist.Codec->codec_type == AVMEDIA_TYPE_VIDEO;
+    if (video && IsCover(ist) && !ist.CoverHeld && frame != ist.HeldPicture.get())
+        ist.HeldPicture.reset(av_frame_clone(frame));
     if (video && ist.InputVideoFilter) {
         DeliverFilteredPictures(run, ist, inputIndex, frame);
         return;

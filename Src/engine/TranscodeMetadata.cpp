@@ -60,8 +60,9 @@ void CopyChaptersBetween(const AVFormatContext* input, AVFormatContext* output, 
     for (unsigned i = 0; i < input->nb_chapters; ++i) {
         const AVChapter* chapter = input->chapters[i];
         const int64_t offset = av_rescale_q(offsetUs, kMicrosecondBase, chapter->time_base);
-        const int64_t limit =
-            limitUs == kUnlimitedTime ? INT64_MAX : av_rescale_q(limitUs, kMicrosecondBase, chapter->time_base);
+        const int64_t limit = limitUs == kUnlimitedTime
+                                  ? INT64_MAX
+                                  : av_rescale_q(limitUs, kMicrosecondBase, chapter->time_base);
         if (chapter->end < offset)
             continue;
         const int64_t start = SaturatingSub(chapter->start, offset);
@@ -90,6 +91,11 @@ void TCustomFFmpeg::CopyStreamProperties(TOutputStreamState& ost, const TInputSt
     if (av_dict_copy(&target->metadata, source->metadata, AV_DICT_DONT_OVERWRITE) < 0)
         throw FFmpegException("av_mallocz fail");
     target->disposition = source->disposition;
+    if (ost.Setup && !ost.Setup->StreamCopy && source->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+        // An encoded cover becomes a moving picture, and an encoded picture is already upright.
+        target->disposition &= ~AV_DISPOSITION_ATTACHED_PIC;
+        av_dict_set(&target->metadata, "rotate", nullptr, 0);
+    }
     const AVCodecParameters* par = source->codecpar;
     target->codecpar->bits_per_raw_sample = par->bits_per_raw_sample;
     target->codecpar->chroma_location = par->chroma_location;

@@ -40,6 +40,17 @@ unsigned int CopiedCodecTag(const AVOutputFormat* format, const AVCodecParameter
     return 0;
 }
 
+// Copied pictures are not turned, so a player still needs the source's display matrix to show
+// them upright.
+void CopyDisplayMatrix(const AVStream* source, AVStream* target) {
+    size_t size = 0;
+    const uint8_t* matrix = av_stream_get_side_data(source, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (!matrix)
+        return;
+    if (uint8_t* copy = av_stream_new_side_data(target, AV_PKT_DATA_DISPLAYMATRIX, size))
+        std::copy_n(matrix, size, copy);
+}
+
 void SetUpBitstreamFilters(TOutputStreamState& ost, const TBsfChain& chain) {
     const AVCodecParameters* parameters = ost.Stream->codecpar;
     AVRational timeBase = ost.Stream->time_base;
@@ -127,7 +138,7 @@ void TCustomFFmpeg::BuildInputTables(TTranscodeRun& run) {
             ist.Decoder = flatIndex < InputDecoderCount ? InputDecoders[flatIndex] : nullptr;
             if (Opt.RateEmulation)
                 ist.StartWallClock = now;
-            run.InputStreams.push_back(ist);
+            run.InputStreams.push_back(std::move(ist));
         }
     }
 }
@@ -171,6 +182,9 @@ void TCustomFFmpeg::SetUpStreamCopy(TOutputStreamState& ost, TInputStream& ist) 
             throw FFmpegException("-acodec copy and -vol are incompatible (frames are not decoded)");
         break;
     case AVMEDIA_TYPE_VIDEO:
+        // A cover picture is copied as it is; hooks and previews are for moving pictures.
+        if (ist.Stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
+            break;
         if (HookCallback)
             throw FFmpegException("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
         if (Opt.UsingVideoHook)
@@ -200,6 +214,7 @@ void TCustomFFmpeg::SetUpStreamCopy(TOutputStreamState& ost, TInputStream& ist) 
     ost.Stream->time_base = ist.Stream->time_base;
     ost.Stream->avg_frame_rate = ist.Stream->avg_frame_rate;
     ost.Stream->r_frame_rate = ist.Stream->r_frame_rate;
+    CopyDisplayMatrix(ist.Stream, ost.Stream);
 }
 
 void TCustomFFmpeg::SetUpEncoding(TTranscodeRun& run, TOutputStreamState& ost, TInputStream& ist,

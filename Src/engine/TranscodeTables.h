@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/LibHandles.h"
+#include "base/PictureRotation.h"
 #include "engine/EngineOptions.h"
 
 #include <cstdint>
@@ -38,6 +39,9 @@ struct TInputStream {
     int Quality = 0;                              // of the last decoded picture
     AVFilterContext* InputVideoFilter = nullptr;  // the filter graph's source ("src")
     AVFilterContext* OutputVideoFilter = nullptr; // the filter graph's sink ("out")
+    std::unique_ptr<TPictureRotator> Rotator;     // turns pictures upright (display matrix)
+    FramePtr HeldPicture;                         // a cover's picture, held to the end of the sound
+    bool CoverHeld = false;                       // the cover has been held to the end
 };
 
 struct TOutputStreamState {

@@ -85,8 +85,13 @@ int TCustomFFmpeg::BuildVideoFilterGraph(TOutputStreamState& ost, TInputStream& 
         return -1;
     };
 
-    const int width = input ? input->width : ist.Codec->width;
-    const int height = input ? input->height : ist.Codec->height;
+    int width = 0;
+    int height = 0;
+    UprightSize(ist, width, height);
+    if (input) {
+        width = input->width;
+        height = input->height;
+    }
     const int format = input ? input->format : ist.Codec->pix_fmt;
     AVRational aspect = input ? input->sample_aspect_ratio : ist.Codec->sample_aspect_ratio;
     if (aspect.num <= 0 || aspect.den <= 0)

@@ -41,6 +41,30 @@ FramePtr CroppedReference(const TOutputStreamState& ost, const AVFrame* picture)
 
 } // namespace
 
+// Pictures of a stream with a right-angle display matrix are turned upright as they are decoded,
+// before the hook, crop, filters and scaling see them; the output carries no matrix.
+void TCustomFFmpeg::PrepareRotation(TInputStream& ist) {
+    if (ist.Rotator || !Opt.AutoRotate)
+        return;
+    bool rightAngle = true;
+    double angle = 0;
+    const int degrees = UprightTurn(ist.Stream, &rightAngle, &angle);
+    if (!rightAngle)
+        Logger().LogFmt(
+            this, llWarning,
+            "Input stream #%d.%d: the display matrix turns the picture by %.1f degrees, not a right "
+            "angle; the picture is kept as it is",
+            ist.FileIndex, ist.StreamIndex, angle);
+    if (degrees != 0)
+        ist.Rotator = std::make_unique<TPictureRotator>(degrees);
+}
+
+void UprightSize(const TInputStream& ist, int& width, int& height) {
+    const bool swap = ist.Rotator && TurnSwapsSides(ist.Rotator->Degrees());
+    width = swap ? ist.Codec->height : ist.Codec->width;
+    height = swap ? ist.Codec->width : ist.Codec->height;
+}
+
 int TCustomFFmpeg::GenericScalerFlags() const {
     int64_t flags = Opt.ScalerFlags;
     if (Generic && Generic->ScalerContext)
@@ -57,8 +81,10 @@ void TCustomFFmpeg::SetUpVideoEncoding(TTranscodeRun& run, TOutputStreamState& o
         ost.LeftBand = ost.InitialLeftBand = Opt.CropLeft;
         ost.RightBand = ost.InitialRightBand = Opt.CropRight;
     }
-    int width = ist.Codec->width;
-    int height = ist.Codec->height;
+    PrepareRotation(ist);
+    int width = 0;
+    int height = 0;
+    UprightSize(ist, width, height);
     AVPixelFormat format = ist.Codec->pix_fmt;
     ost.InitialWidth = width;
     ost.InitialHeight = height;

@@ -5,6 +5,7 @@
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
 #include "base/MyUtils.h"
+#include "base/PictureRotation.h"
 #include "base/UnicodeProtocol.h"
 #include "engine/FFmpegException.h"
 
@@ -295,7 +296,47 @@ bool TAVProbe::VideoStreamInfo(int index, TVideoStreamInfo& info) {
     info.PixelFormat = par->format;
     info.FrameRateNum = stream->r_frame_rate.num;
     info.FrameRateDen = stream->r_frame_rate.den;
+    info.Rotation = UprightTurn(stream);
+    info.CoverArt = (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
     return true;
+}
+
+std::vector<TStreamSummary> TAVProbe::Streams() const {
+    std::vector<TStreamSummary> streams;
+    if (!context_)
+        return streams;
+    for (unsigned i = 0; i < context_->nb_streams; ++i) {
+        const AVStream* stream = context_->streams[i];
+        const AVCodecParameters* par = stream->codecpar;
+        TStreamSummary summary;
+        summary.Index = static_cast<int32_t>(i);
+        summary.Type = par->codec_type;
+        summary.CodecId = par->codec_id;
+        summary.Language = MetadataText(stream->metadata, "language", "");
+        summary.CoverArt = (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+        const AVCodecDescriptor* descriptor = avcodec_descriptor_get(par->codec_id);
+        const int properties = descriptor ? descriptor->props : 0;
+        summary.TextSubtitle =
+            par->codec_type == AVMEDIA_TYPE_SUBTITLE && (properties & AV_CODEC_PROP_TEXT_SUB);
+        summary.BitmapSubtitle =
+            par->codec_type == AVMEDIA_TYPE_SUBTITLE && (properties & AV_CODEC_PROP_BITMAP_SUB);
+        switch (par->codec_type) {
+        case AVMEDIA_TYPE_VIDEO:
+            summary.Usable = par->width > 0 && par->height > 0;
+            break;
+        case AVMEDIA_TYPE_AUDIO:
+            summary.Usable = par->sample_rate > 0 && par->ch_layout.nb_channels > 0;
+            summary.DataSeen = summary.Usable && (par->frame_size > 0 || par->bit_rate > 0);
+            break;
+        default:
+            summary.Usable = par->codec_id != AV_CODEC_ID_NONE;
+            break;
+        }
+        if (par->codec_type != AVMEDIA_TYPE_AUDIO)
+            summary.DataSeen = summary.Usable;
+        streams.push_back(std::move(summary));
+    }
+    return streams;
 }
 
 bool TAVProbe::IsStreamOfType(int index, AVMediaType type) {

@@ -64,6 +64,25 @@ struct TVideoStreamInfo {
     int32_t PixelFormat = -1;  // AVPixelFormat
     int32_t FrameRateNum = -1;
     int32_t FrameRateDen = -1;
+    int32_t Rotation = 0;  // clockwise degrees (0, 90, 180, 270) that show the picture upright
+    bool CoverArt = false; // a picture attached to sound (album art), not a moving picture
+};
+
+// One stream of the file as a conversion plans with it.
+struct TStreamSummary {
+    int32_t Index = -1;
+    AVMediaType Type = AVMEDIA_TYPE_UNKNOWN;
+    AVCodecID CodecId = AV_CODEC_ID_NONE;
+    std::string Language;
+    bool CoverArt = false;       // an attached picture
+    bool TextSubtitle = false;   // subtitles held as text (SubRip, ASS, WebVTT, mov_text …)
+    bool BitmapSubtitle = false; // subtitles held as pictures (DVD, Blu-ray PGS …)
+    // The decoder's parameters are known: a picture size, or a sample rate and channels. A stream
+    // whose data could not be read has none.
+    bool Usable = false;
+    // Data was seen while the parameters were read: an audio stream declared in its container but
+    // never given a packet has parameters without it (no frame size, no bit rate).
+    bool DataSeen = false;
 };
 
 // A stream time base fit for converting times: a zero denominator becomes the numerator, or 1 when
@@ -97,6 +116,8 @@ public:
 
     bool IsAudioStream(int index);
     bool IsVideoStream(int index);
+    // Every stream of the file, in file order; empty without a file.
+    std::vector<TStreamSummary> Streams() const;
 
     // The file's name as given to Open (empty without a file or a name).
     std::string FileName() const;

@@ -4,6 +4,7 @@
 #include "MainSettings.h"
 #include "OutputNaming.h"
 #include "ProfileFile.h"
+#include "StreamChoices.h"
 
 #include <filesystem>
 
@@ -78,7 +79,13 @@ TBatchPlan BuildBatch(TCustomFFConverter& converter, const std::vector<TBatchRow
         }
         if (record.TrimLength > 0)
             output.Duration = record.TrimLength;
-        BuildTaskOptions(record, code, output, TSourceFacts::FromProbe(probe), input, context);
+        try {
+            BuildTaskOptions(record, code, output, TSourceFacts::FromProbe(probe), input, context);
+        } catch (const TSourceRefused& refused) {
+            probe.Close();
+            plan.Skipped.push_back({row.Index, record.SourceFile, Reason(record.SourceFile, refused.what())});
+            continue;
+        }
         probe.Close();
 
         const int task = converter.AddTask(input.FileName, &input);

@@ -124,6 +124,16 @@ std::string TMainSettings::ProfileZoom(int32_t code) {
     return ini_.ReadString(ProfileSection(code), "parazoom", "lbox");
 }
 
+std::string TMainSettings::AudioTracks(int32_t code) {
+    if (!audioTracksOverride_.empty())
+        return audioTracksOverride_;
+    return ini_.ReadString(ProfileSection(code), "paraAudioTracks", "First");
+}
+
+bool TMainSettings::SetAudioTracks(int32_t code, const std::string& tracks) {
+    return ini_.WriteString(ProfileSection(code), "paraAudioTracks", tracks);
+}
+
 bool TMainSettings::GroupCollapsed(int group) {
     return ini_.ReadBool(kGroupStateSection, std::to_string(group), true);
 }

@@ -29,6 +29,9 @@ public:
     void OverrideOutputFolder(const std::string& folder) { outputOverride_ = folder; }
     // The zoom of every profile for this program run only (tarnel-cli convert --zoom); not stored.
     void OverrideProfileZoom(const std::string& zoom) { zoomOverride_ = zoom; }
+    // "First" or "All" for every profile, for this program run only (tarnel-cli convert
+    // --audio-tracks); not stored.
+    void OverrideAudioTracks(const std::string& tracks) { audioTracksOverride_ = tracks; }
     std::string SnapshotFolder();
     bool SetSnapshotFolder(const std::string& folder);
 
@@ -59,6 +62,9 @@ public:
 
     // The zoom mode of a profile's user section ("parazoom"), "lbox" when not chosen yet.
     std::string ProfileZoom(int32_t code);
+    // The profile's "Audio tracks" choice: "First" (the default) or "All".
+    std::string AudioTracks(int32_t code);
+    bool SetAudioTracks(int32_t code, const std::string& tracks);
 
     // True (the default) when catalogue group `group` is shown collapsed.
     bool GroupCollapsed(int group);
@@ -68,6 +74,7 @@ private:
     TIniFile ini_;
     std::string outputOverride_;
     std::string zoomOverride_;
+    std::string audioTracksOverride_;
 };
 
 } // namespace tarnel

@@ -6,6 +6,7 @@
 #include "ProfileChoices.h"
 #include "ProfileFile.h"
 #include "ShellServices.h"
+#include "StreamChoices.h"
 #include "probe/AVProbe.h"
 
 #include <cmath>
@@ -195,6 +196,27 @@ void ApplyAudioOnly(TLocal& m) {
     m.Input.ExtOptions = "vn=1";
     m.Output.DisableVideo = true;
     m.Output.DisableSubtitle = true;
+}
+
+bool AllAudioTracks(TLocal& m) {
+    return LowerCase(Trim(m.Context.Settings.AudioTracks(m.Code))) == "all";
+}
+
+void ApplyStreams(TLocal& m, bool audioOnly) {
+    if (m.Source.Streams.empty())
+        return;
+    ApplyStreamChoices(
+        {m.Source.Streams, LowerCase(m.Format), m.Source.FileName, audioOnly, AllAudioTracks(m)}, m.Output,
+        m.Input);
+}
+
+// Players, TVs, phones and browsers expect 8-bit 4:2:0 pictures: 10-bit, 4:2:2 and 4:4:4 sources
+// are converted unless the profile names its own pixel format. Disc and DV targets set theirs.
+void ApplyPixelFormat(TLocal& m) {
+    if (m.Output.Target != 0)
+        return;
+    const std::string own = Trim(m.Context.Profiles.ReadString(m.Code, "paraPixelFormat", ""));
+    m.Output.PixelFormat = own.empty() ? "yuv420p" : own;
 }
 
 void ApplyVideoEncoder(TLocal& m, const std::string& encoder) {
@@ -456,11 +478,16 @@ void ApplyAudioEncoder(TLocal& m) {
 
 TSourceFacts TSourceFacts::FromProbe(TAVProbe& probe) {
     TSourceFacts facts;
+    facts.Streams = probe.Streams();
+    facts.FileName = probe.FileName();
     facts.VideoStreamCount = probe.VideoStreamCount();
+    const TStreamSummary* picture = PictureSource(facts.Streams);
     TVideoStreamInfo video;
-    probe.VideoStreamInfo(probe.VideoStreamIndex(), video);
-    facts.Width = video.Width;
-    facts.Height = video.Height;
+    probe.VideoStreamInfo(picture ? picture->Index : probe.VideoStreamIndex(), video);
+    // The engine turns a rotated picture upright before it crops and scales it.
+    const bool turned = video.Rotation == 90 || video.Rotation == 270;
+    facts.Width = turned ? video.Height : video.Width;
+    facts.Height = turned ? video.Width : video.Height;
     facts.VideoBitRate = video.BitRate;
     TAudioStreamInfo audio;
     probe.AudioStreamInfo(probe.AudioStreamIndex(), audio);
@@ -548,13 +575,15 @@ void BuildTaskOptions(const TlvFilesRecord& row, int32_t code, TOutputOptions& o
     const std::string encoder = m.Choices.Read("paraVideoEncoder", "");
     if (Trim(encoder).empty()) {
         ApplyAudioOnly(m);
+        ApplyStreams(m, true);
         return;
     }
     ApplyVideoEncoder(m, encoder);
     ApplyH264Limits(m);
-    if (source.VideoStreamCount < 1) {
+    if (source.Streams.empty() && source.VideoStreamCount < 1) {
         output.DisableVideo = true;
     } else {
+        ApplyPixelFormat(m);
         ApplyVideoBitrate(m);
         ApplyFrameRate(m);
         ApplyContainer(m);
@@ -574,6 +603,7 @@ void BuildTaskOptions(const TlvFilesRecord& row, int32_t code, TOutputOptions& o
     ApplyVolume(m);
     ApplySampleRate(m);
     ApplyAudioBitrate(m);
+    ApplyStreams(m, false);
 }
 
 } // namespace tarnel

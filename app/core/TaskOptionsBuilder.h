@@ -4,9 +4,11 @@
 #pragma once
 
 #include "converter/TaskOptions.h"
+#include "probe/AVProbe.h"
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tarnel {
 
@@ -16,8 +18,8 @@ class TProfileFile;
 class TShellServices;
 struct TlvFilesRecord;
 
-// What the mapping reads of the source file (the probe's first video and audio streams); -1 where
-// the file has no such stream or value.
+// What the mapping reads of the source file (the probe's picture and first audio stream); -1 where
+// the file has no such stream or value. Width and height are those of the upright picture.
 struct TSourceFacts {
     int32_t VideoStreamCount = -1;
     int32_t Width = -1;
@@ -26,6 +28,10 @@ struct TSourceFacts {
     int32_t SampleRate = -1;   // Hz
     int32_t AudioBitRate = -1; // bit/s
     int32_t AudioChannels = -1;
+    // Every stream of the file; empty when the facts do not come from a probe, and then the
+    // engine chooses the streams itself.
+    std::vector<TStreamSummary> Streams;
+    std::string FileName;
 
     static TSourceFacts FromProbe(TAVProbe& probe);
 };
@@ -37,7 +43,8 @@ struct TMappingContext {
 };
 
 // Fills `output` and `input` (already holding file names, start time, crop fields and duration)
-// for profile `code`. Values that must be numbers and are not raise std::invalid_argument.
+// for profile `code`. Values that must be numbers and are not raise std::invalid_argument; a source
+// the profile cannot convert raises TSourceRefused (StreamChoices.h).
 void BuildTaskOptions(const TlvFilesRecord& row, int32_t code, TOutputOptions& output,
                       const TSourceFacts& source, TInputOptions& input, TMappingContext& context);
 
