@@ -131,31 +131,25 @@ std::string MapOf(const TStreamSummary* stream) {
     return "0:" + std::to_string(stream->Index);
 }
 
-// The output's streams are made in this order: picture, first audio, first subtitle, then the
-// extra audio and subtitle streams.
+// The output's streams are made in this order: the picture and the first audio track with the
+// output, then the further audio tracks, then every subtitle stream, each with its own codec.
 void WriteStreams(const TStreamChoiceRequest& request, const TKept& kept, TOutputOptions& output) {
     output.DisableAudio = output.DisableAudio || kept.Audio.empty();
-    output.DisableSubtitle = kept.Subtitles.empty();
-    if (!kept.Subtitles.empty())
-        output.SubtitleCodec = kept.Subtitles.front().second;
+    output.DisableSubtitle = true;
     for (size_t i = 1; i < kept.Audio.size(); ++i)
         AppendLine(output.ExtOptions, "newaudio");
-    for (size_t i = 1; i < kept.Subtitles.size(); ++i) {
-        AppendLine(output.ExtOptions, "scodec=" + kept.Subtitles[i].second);
+    for (const auto& [stream, codec] : kept.Subtitles) {
+        AppendLine(output.ExtOptions, "scodec=" + codec);
         AppendLine(output.ExtOptions, "newsubtitle");
     }
     if (!SourceHasAChoice(request, kept))
         return;
     if (kept.Picture && !output.DisableVideo)
         output.StreamMaps.push_back(MapOf(kept.Picture));
-    if (!kept.Audio.empty())
-        output.StreamMaps.push_back(MapOf(kept.Audio.front()));
-    if (!kept.Subtitles.empty())
-        output.StreamMaps.push_back(MapOf(kept.Subtitles.front().first));
-    for (size_t i = 1; i < kept.Audio.size(); ++i)
-        output.StreamMaps.push_back(MapOf(kept.Audio[i]));
-    for (size_t i = 1; i < kept.Subtitles.size(); ++i)
-        output.StreamMaps.push_back(MapOf(kept.Subtitles[i].first));
+    for (const TStreamSummary* stream : kept.Audio)
+        output.StreamMaps.push_back(MapOf(stream));
+    for (const auto& [stream, codec] : kept.Subtitles)
+        output.StreamMaps.push_back(MapOf(stream));
 }
 
 } // namespace

@@ -57,7 +57,7 @@ public:
                 ist.StreamIndex = static_cast<int32_t>(s);
                 ist.Stream = context->streams[s];
                 ist.Codec = InputFiles[file]->Codecs[s].get();
-                run.InputStreams.push_back(ist);
+                run.InputStreams.push_back(std::move(ist));
             }
         }
         for (int file = 0; file < outputFileCount_; ++file) {

@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tarnel {
@@ -151,6 +153,35 @@ TEST_F(TranscodeRobustnessTest, DamagedMiddlesAreSurvived) {
         const std::string input = (dir_ / ("damaged-" + name)).string();
         WriteAll(input, bytes);
         ExpectHandled(input, name + " damaged");
+    }
+}
+
+// A run that fails right after its encoders opened (the subtitle stream gets no encoder) ends, also
+// with SVT-AV1, whose shutdown waits for the end of an input it never had, and leaves no file.
+TEST_F(TranscodeRobustnessTest, FailingAfterOpeningEncodersEnds) {
+    for (const char* encoder : {"libsvtav1", "libx264", "libvpx-vp9"}) {
+        SCOPED_TRACE(encoder);
+        const std::string output = (dir_ / "out.mkv").string();
+        std::promise<std::string> message;
+        std::future<std::string> ended = message.get_future();
+        std::thread run([&] {
+            TCustomFFmpeg engine;
+            engine.Reset();
+            engine.SetOption("threads", "1");
+            engine.AddInputFile(Fixtures().withSubtitles);
+            engine.SetOption("vcodec", encoder);
+            engine.SetOption("acodec", "libopus");
+            engine.AddOutputFile(output);
+            engine.Start(false);
+            message.set_value(engine.ErrorMessage());
+        });
+        if (ended.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+            ADD_FAILURE() << "the failed run did not end";
+            std::_Exit(1); // the run's thread cannot be joined
+        }
+        run.join();
+        EXPECT_EQ(ended.get(), "Encoder (codec id 0) not found for output stream #0.2 (Subtitle)");
+        EXPECT_FALSE(std::filesystem::exists(output));
     }
 }
 

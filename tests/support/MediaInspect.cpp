@@ -3,6 +3,13 @@
 #include "base/LibHandles.h"
 #include "base/UnicodeProtocol.h"
 
+#include <algorithm>
+#include <cctype>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
 namespace tarnel::test {
 
 const StreamFacts* MediaFacts::First(const std::string& type) const {
@@ -10,6 +17,11 @@ const StreamFacts* MediaFacts::First(const std::string& type) const {
         if (stream.type == type)
             return &stream;
     return nullptr;
+}
+
+int MediaFacts::Count(const std::string& type) const {
+    return static_cast<int>(std::count_if(streams.begin(), streams.end(),
+                                          [&](const StreamFacts& stream) { return stream.type == type; }));
 }
 
 MediaFacts InspectMedia(const std::string& path) {
@@ -37,8 +49,23 @@ MediaFacts InspectMedia(const std::string& path) {
         stream.channels = p->ch_layout.nb_channels;
         stream.sampleAspectNum = p->sample_aspect_ratio.num;
         stream.sampleAspectDen = p->sample_aspect_ratio.den;
+        if (p->codec_type == AVMEDIA_TYPE_VIDEO && p->format >= 0)
+            stream.pixelFormat = av_get_pix_fmt_name(static_cast<AVPixelFormat>(p->format));
+        if (const AVDictionaryEntry* language =
+                av_dict_get(raw->streams[i]->metadata, "language", nullptr, 0))
+            stream.language = language->value;
+        stream.attachedPicture = (raw->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+        stream.displayMatrix =
+            av_stream_get_side_data(raw->streams[i], AV_PKT_DATA_DISPLAYMATRIX, nullptr) != nullptr;
         facts.streams.push_back(stream);
     }
+    for (const AVDictionaryEntry* tag = nullptr;
+         (tag = av_dict_get(raw->metadata, "", tag, AV_DICT_IGNORE_SUFFIX)) != nullptr;) {
+        std::string key = tag->key;
+        std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+        facts.tags[key] = tag->value;
+    }
+    facts.chapters = static_cast<int>(raw->nb_chapters);
     PacketPtr packet = MakePacket();
     while (av_read_frame(raw, packet.get()) >= 0) {
         const int index = packet->stream_index;

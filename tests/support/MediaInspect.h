@@ -1,6 +1,7 @@
 // Reads a media file back the way a player would, for tests that check what a conversion wrote.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ struct StreamFacts {
     int level = -99;
     int sampleAspectNum = 0;
     int sampleAspectDen = 0;
+    std::string pixelFormat; // video: the pixel format's name ("yuv420p"), empty when unknown
+    std::string language;    // the "language" tag
+    bool attachedPicture = false;
+    bool displayMatrix = false; // the stream asks players to turn its pictures
 };
 
 struct MediaFacts {
@@ -27,7 +32,10 @@ struct MediaFacts {
     std::string format;   // the demuxer's name
     double duration = -1; // seconds, as the container reports it
     std::vector<StreamFacts> streams;
+    std::map<std::string, std::string> tags; // the file's tags, keys in lower case
+    int chapters = 0;
     const StreamFacts* First(const std::string& type) const;
+    int Count(const std::string& type) const;
 };
 
 // Opens `path`, reads every packet and describes what it found (opened false when it cannot).

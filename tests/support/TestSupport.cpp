@@ -12,6 +12,12 @@ const fixtures::FixtureSet& Fixtures() {
     return set;
 }
 
+const fixtures::RealWorldSet& RealWorldFixtures() {
+    static const fixtures::RealWorldSet set =
+        fixtures::EnsureRealWorldFixtures(fixtures::DefaultFixtureDir());
+    return set;
+}
+
 std::filesystem::path TestModuleDir() {
     const char* dir = std::getenv("TARNEL_TEST_MODULES");
     return dir ? std::filesystem::path(dir) : std::filesystem::current_path();

@@ -10,6 +10,8 @@ namespace tarnel::test {
 
 // The generated media fixtures (made on first use when the fixture test has not run).
 const fixtures::FixtureSet& Fixtures();
+// The fixtures shaped like the files people have (subtitles, covers, rotation, several tracks).
+const fixtures::RealWorldSet& RealWorldFixtures();
 
 // Folder of the frame-hook test modules ($TARNEL_TEST_MODULES).
 std::filesystem::path TestModuleDir();
