@@ -52,6 +52,7 @@ TEST_F(SettingsDialogTest, ShowsTheProfileDefaultsUntilTheUserConfirms) {
     EXPECT_EQ(List("cmbVolume").currentText(), "100%");
     EXPECT_EQ(List("cmbZoom").currentText(), "Letterbox");
     EXPECT_EQ(List("cmbAudioEncoder").currentText(), "MP3");
+    EXPECT_EQ(List("cmbAudioTracks").currentText(), "First");
     EXPECT_TRUE(List("cmbVideoSize").isEnabled());
 
     // An audio-only profile: no video list, every video control disabled.
@@ -71,6 +72,7 @@ TEST_F(SettingsDialogTest, OkWritesWhatTheDialogShows) {
     List("cmbAudioEncoder").setCurrentIndex(2);  // GSM
     List("cmbChannel").setCurrentIndex(2);
     List("cmbVolume").setCurrentIndex(0); // 50%
+    List("cmbAudioTracks").setCurrentIndex(1);
     EXPECT_THROW(dialog_->OkClick(), std::invalid_argument) << "paraQscale=abc is no integer";
     // Everything before the bad extra is written, the rest after it is not.
     EXPECT_EQ(User("paraLevel"), "30");
@@ -97,9 +99,12 @@ TEST_F(SettingsDialogTest, OkWritesWhatTheDialogShows) {
                                                            {"paraMaxBitrate", "1500000"},
                                                            {"paraCoder", "0"},
                                                            {"paraQscale", "4"},
-                                                           {"iVolume", "0"}};
+                                                           {"iVolume", "0"},
+                                                           {"paraAudioTracks", "All"}};
     for (const auto& [key, value] : written)
         EXPECT_EQ(User(key), value) << key;
+    dialog_->LoadSettings();
+    EXPECT_EQ(List("cmbAudioTracks").currentText(), "All");
     EXPECT_EQ(Window().Settings().FormatCode(), 404);
     EXPECT_EQ(confirmed_, 1) << "the refused first try did not confirm";
 }

@@ -5,6 +5,7 @@
 #include "EngineConvert.h"
 #include "MainWindow.h"
 #include "ProgressWindow.h"
+#include "SettingsDialog.h"
 #include "SplashWindow.h"
 #include "StartUp.h"
 #include "TrackBar2.h"
@@ -15,11 +16,13 @@
 #include "widgets/LayerView.h"
 #include "widgets/PictureView.h"
 
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTimer>
@@ -111,6 +114,32 @@ TEST(ScreenshotTest, MainWindowAfterStartingWithAFile) {
     QTest::qWait(50);
     Save(window.grab().toImage(), "main-window-catalogue.png");
 
+    services.Answers = {true};
+    window.close();
+}
+
+// The settings dialog with its "Audio tracks" list under the audio options, above the buttons.
+TEST(ScreenshotTest, SettingsDialogShowsEveryList) {
+    test::TPrivateHome home;
+    test::TFakeShellServices services;
+    std::unique_ptr<TDesktop> desktop = StartDesktop(services, {});
+    TfrmMain& window = *desktop->MainWindow;
+    TfrmSettings dialog(window.Settings(), window.Global().ProfileFile(), services, nullptr, &window);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    const QImage picture = dialog.grab().toImage();
+    Save(picture, "settings-dialog.png");
+    QComboBox& tracks = dialog.List("cmbAudioTracks");
+    const QRect tracksArea(tracks.mapTo(&dialog, QPoint(0, 0)), tracks.size());
+    EXPECT_TRUE(dialog.rect().contains(tracksArea));
+    for (QPushButton* button : dialog.findChildren<QPushButton*>())
+        EXPECT_LT(tracksArea.bottom(), button->geometry().top()) << button->text().toStdString();
+    const qreal scale = picture.devicePixelRatio();
+    EXPECT_GT(PixelsUnlike(picture, QRect(tracksArea.topLeft() * scale, tracksArea.size() * scale),
+                           dialog.palette().window().color()),
+              50)
+        << "the list is drawn";
+    dialog.close();
     services.Answers = {true};
     window.close();
 }
