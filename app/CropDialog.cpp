@@ -391,8 +391,10 @@ void TfrmCrop::ShowNoVideo() {
 void TfrmCrop::ShowVideo() {
     TVideoStreamInfo info;
     player_.Probe().VideoStreamInfo(player_.Probe().VideoStreamIndex(), info);
-    videoWidth_ = std::max(0, info.Width);
-    videoHeight_ = std::max(0, info.Height);
+    // The player shows a rotated picture upright; the crop is in the upright picture's pixels.
+    const bool turned = info.Rotation == 90 || info.Rotation == 270;
+    videoWidth_ = std::max(0, turned ? info.Height : info.Width);
+    videoHeight_ = std::max(0, turned ? info.Width : info.Height);
     TBitmap& snapshot = player_.CurrentFrame();
     QImage first;
     if (!snapshot.Empty())

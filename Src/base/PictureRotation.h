@@ -12,7 +12,7 @@ namespace tarnel {
 // false and its angle (degrees, clockwise) in `angle`, so the caller can say it keeps the picture.
 int UprightTurn(const AVStream* stream, bool* rightAngle = nullptr, double* angle = nullptr);
 
-// The size of a width × height picture after a clockwise turn of `degrees`.
+// A clockwise turn of `degrees` swaps a picture's width and height.
 inline bool TurnSwapsSides(int degrees) {
     return degrees == 90 || degrees == 270;
 }

@@ -6,12 +6,29 @@
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
 #include "base/MainThread.h"
+#include "base/PictureRotation.h"
 #include "player/PlaybackSession.h"
 
 #include <cmath>
 #include <cstdlib>
+#include <tuple>
+#include <utility>
 
 namespace tarnel {
+
+namespace {
+
+// The size of the video's pictures as the player shows them: upright, so a quarter turn swaps the
+// coded sides.
+std::pair<int, int> UprightVideoSize(const PlaybackSession& session) {
+    const int width = session.VideoCodec->width;
+    const int height = session.VideoCodec->height;
+    if (TurnSwapsSides(session.VideoTurn))
+        return {height, width};
+    return {width, height};
+}
+
+} // namespace
 
 const PlayerEventTypes& PlayerEvents() {
     static const PlayerEventTypes types = [] {
@@ -169,10 +186,8 @@ void TCustomPlayer::DeliverFileOpen(const PlaybackSession& session) {
                              : session.Duration >= 0 ? session.Duration
                                                      : AV_NOPTS_VALUE;
     int frameWidth = -1, frameHeight = -1;
-    if (session.VideoCodec && session.VideoCodec->width > 0) {
-        frameWidth = session.VideoCodec->width;
-        frameHeight = session.VideoCodec->height;
-    }
+    if (session.VideoCodec && session.VideoCodec->width > 0)
+        std::tie(frameWidth, frameHeight) = UprightVideoSize(session);
     Deliver([&] { DoFileOpen(duration, frameWidth, frameHeight); });
     if (window_ && hostWindow_ && (screenWidth_ == 0 || screenHeight_ == 0)) {
         int width = 0, height = 0;
@@ -356,7 +371,8 @@ TBitmap& TCustomPlayer::CurrentFrame(int64_t& pts) {
             picture.reset(av_frame_clone(session->ShownPicture.get()));
         shownPts = session->ShownPts;
     }
-    bitmap.SetSize(session->VideoCodec->width, session->VideoCodec->height);
+    const auto [width, height] = UprightVideoSize(*session);
+    bitmap.SetSize(width, height);
     bitmap.Clear();
     pts = std::llround(shownPts * 1000000.0) - session->StartTime;
     if (picture && !snapshotConverter_.ToBitmap(picture.get()))

@@ -91,6 +91,9 @@ struct PlaybackSession {
     AVStream* AudioStream = nullptr;
     AVStream* VideoStream = nullptr;
     AVStream* SubtitleStream = nullptr;
+    // The clockwise quarter turn (0, 90, 180, 270) that shows the video upright, from its display
+    // matrix; set by the reader before the video thread starts.
+    int VideoTurn = 0;
     CodecContextPtr AudioCodec;
     CodecContextPtr VideoCodec;
     CodecContextPtr SubtitleCodec;

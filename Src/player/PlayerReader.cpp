@@ -4,6 +4,7 @@
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
 #include "base/MainThread.h"
+#include "base/PictureRotation.h"
 #include "base/UnicodeProtocol.h"
 #include "player/FFPlayer.h"
 #include "player/PlaybackSession.h"
@@ -115,6 +116,20 @@ void PutVideoFlushMarker(PlaybackSession& session) {
     session.Player.PictureQueued().Reset();
 }
 
+// The quarter turn that shows the stream upright. Other angles are not applied: the picture is
+// shown as stored, and the log says so.
+int VideoTurnOf(PlaybackSession& session, const AVStream* stream) {
+    bool rightAngle = true;
+    double angle = 0;
+    const int turn = UprightTurn(stream, &rightAngle, &angle);
+    if (!rightAngle)
+        Log(session, llWarning,
+            Format("%s: the video asks to be turned by %.1f degrees, which is not a quarter turn; it is "
+                   "shown as stored",
+                   session.FileName.c_str(), angle));
+    return turn;
+}
+
 bool OpenStream(PlaybackSession& session, int index) {
     AVFormatContext* input = session.Input;
     if (index < 0 || index >= static_cast<int>(input->nb_streams))
@@ -160,6 +175,7 @@ bool OpenStream(PlaybackSession& session, int index) {
         session.VideoCodec = std::move(codec);
         session.VideoStream = stream;
         session.VideoStreamIndex = index;
+        session.VideoTurn = VideoTurnOf(session, stream);
         session.VideoQueue.Reset();
         PutVideoFlushMarker(session);
         session.HasVideo = true;

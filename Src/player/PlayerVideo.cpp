@@ -1,11 +1,15 @@
 // The video side of a playback session: the decoding thread with its time stamps and decode-side
-// dropping, the two-slot picture queue, the hook, and the target time of each picture.
+// dropping, the upright turn of rotated videos, the two-slot picture queue, the hook, and the target
+// time of each picture.
+#include "base/FFUtils.h"
 #include "base/FFmpegLogger.h"
+#include "base/PictureRotation.h"
 #include "player/FFPlayer.h"
 #include "player/PlaybackSession.h"
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 extern "C" {
 #include <libavutil/time.h>
@@ -41,7 +45,10 @@ class VideoDecoder {
 public:
     explicit VideoDecoder(PlaybackSession& session)
         : session_(session)
-        , codec_(session.VideoCodec.get()) {}
+        , codec_(session.VideoCodec.get()) {
+        if (session.VideoTurn != 0)
+            rotator_ = std::make_unique<TPictureRotator>(session.VideoTurn);
+    }
 
     bool Ready() const { return frame_ && picture_ && packet_; }
 
@@ -259,13 +266,35 @@ private:
         return session_.FrameTimer;
     }
 
+    // Turns the decoded picture upright when the stream asks for it, so that the queue, the hook,
+    // snapshots and the display all see the upright picture. The sample aspect is guessed before,
+    // on the picture as stored; a quarter turn inverts it. When the turn fails the picture is kept
+    // as decoded, and the failure is logged once.
+    void TurnUpright() {
+        frame_->sample_aspect_ratio =
+            av_guess_sample_aspect_ratio(session_.Input, session_.VideoStream, frame_.get());
+        if (!rotator_)
+            return;
+        int error = 0;
+        FramePtr turned = rotator_->Turn(frame_.get(), &error);
+        if (!turned) {
+            if (!turnFailed_)
+                Logger().Log(&session_.Player, llError,
+                             Format("%s: cannot turn the video upright: %s", session_.FileName.c_str(),
+                                    LibraryErrorText(error).c_str()));
+            turnFailed_ = true;
+            return;
+        }
+        av_frame_unref(frame_.get());
+        av_frame_move_ref(frame_.get(), turned.get());
+    }
+
     bool QueuePicture(double pts) {
+        TurnUpright();
         const int width = frame_->width & ~1;
         const int height = frame_->height & ~1;
         if (width <= 0 || height <= 0)
             return true;
-        frame_->sample_aspect_ratio =
-            av_guess_sample_aspect_ratio(session_.Input, session_.VideoStream, frame_.get());
         if (!WaitForSlot(width, height))
             return false;
         PictureSlot& slot = session_.Pictures[session_.PictureWrite];
@@ -293,6 +322,8 @@ private:
     FramePtr picture_ = MakeFrame();
     PacketPtr packet_ = MakePacket();
     SwsContextPtr scaler_;
+    std::unique_ptr<TPictureRotator> rotator_; // only for a video that must be turned
+    bool turnFailed_ = false;
     bool drained_ = false;
 };
 

@@ -51,12 +51,12 @@ TEST(PlayerDisplay, PictureRectFollowsTheAspectRules) {
 
 TEST(PlayerDisplay, WidePictureIsLetterboxedAndAspectMinusOneFillsTheArea) {
     TempDir dir;
+    RecordingPlayer rec; // loads the libraries the conversion below needs
     const std::string wide = (dir / "pal-wide.mp4").string();
     ASSERT_EQ(test::ConvertWithEngine(Fixtures().videoOnly,
                                       {{"s", "720x576"}, {"aspect", "16:9"}, {"vcodec", "mpeg4"}, {"t", "2"}},
                                       wide),
               "");
-    RecordingPlayer rec;
     rec.player.SetScreenWidth(640);
     rec.player.SetScreenHeight(480);
     ASSERT_TRUE(rec.Open(wide)) << rec.player.LastError();
