@@ -1,7 +1,7 @@
 #include "ErrorDisplay.h"
 
+#include "base/FFmpegException.h"
 #include "core/ShellServices.h"
-#include "engine/FFmpegException.h"
 
 #include <QDebug>
 

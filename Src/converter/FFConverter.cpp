@@ -3,9 +3,9 @@
 #include "converter/FFConverter.h"
 
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLoader.h"
 #include "base/MyUtils.h"
-#include "engine/FFmpegException.h"
 
 #include <algorithm>
 #include <chrono>

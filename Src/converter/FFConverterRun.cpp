@@ -1,8 +1,8 @@
 // Running the component's tasks: starting them (in the caller's thread or on worker threads),
 // pausing, stopping, and the four events with their records, locks and delivery threads.
+#include "base/FFmpegException.h"
 #include "base/MainThread.h"
 #include "converter/FFConverter.h"
-#include "engine/FFmpegException.h"
 
 #include <chrono>
 #include <utility>

@@ -2,9 +2,9 @@
 // synchronisation with the input timestamps (discarding, inserting silence, drift compensation),
 // and whole encoder frames taken from a FIFO.
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLogger.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>

@@ -4,10 +4,10 @@
 #pragma once
 
 #include "base/BitmapConverter.h"
+#include "base/ConvertThread.h"
 #include "base/FrameHook.h"
 #include "base/LibHandles.h"
 #include "base/ManualResetEvent.h"
-#include "converter/ConvertThread.h"
 #include "engine/EngineOptions.h"
 #include "engine/TranscodeTables.h"
 

@@ -1,11 +1,11 @@
 // AddInputFile: opens one input, probes its streams, seeks to the start time and copies the streams'
 // parameters into the option state, so that the output streams created next default to them.
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
 #include "base/UnicodeProtocol.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 #include <vector>
 

@@ -1,10 +1,10 @@
 // Construction, reset, free-all, defaults and the run's life cycle (start, run, stop, pause).
+#include "base/FFmpegException.h"
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
 #include "base/MainThread.h"
 #include "base/UnicodeProtocol.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,9 +1,9 @@
 // SetOption: the engine's option vocabulary. Each name has one small handler in one table; a name
 // the table does not know goes to the media libraries' own options (GenericOption).
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLogger.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 #include "engine/OptionValues.h"
 
 #include <cmath>

@@ -2,9 +2,9 @@
 // and the opened inputs, attaches the pending metadata, opens the file for writing and stores the
 // muxer settings. In join mode the one output is listed once per input.
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "base/UnicodeProtocol.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 #include <ctime>
 

@@ -1,8 +1,8 @@
 // The two-pass statistics files: the first pass writes the encoder's statistics, the second pass
 // hands the whole file to the encoder.
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 #include <cerrno>
 

@@ -1,10 +1,10 @@
 // Presets: named lists of options, taken from the built-in table or read from a file, each line
 // "key=value" set as an option.
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "base/MyUtils.h"
 #include "engine/BuiltinPresets.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 #include <algorithm>
 #include <filesystem>

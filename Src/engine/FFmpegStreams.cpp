@@ -1,9 +1,9 @@
 // The output stream constructors: one video, audio or subtitle stream of an output file, with its
 // codec context set up from the option state (copied or encoded).
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "engine/CodecChoices.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 #include <algorithm>
 #include <charconv>

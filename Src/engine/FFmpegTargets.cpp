@@ -1,8 +1,8 @@
 // Disc and camcorder targets: one option that sets codecs, format, picture size, frame rate, rates
 // and buffer sizes for a VCD, SVCD, DVD or DV output in the PAL, NTSC or film norm.
+#include "base/FFmpegException.h"
 #include "base/FFmpegLogger.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 #include <algorithm>
 #include <cmath>

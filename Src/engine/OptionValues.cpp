@@ -1,7 +1,7 @@
 #include "engine/OptionValues.h"
 
 #include "base/FFUtils.h"
-#include "engine/FFmpegException.h"
+#include "base/FFmpegException.h"
 
 #include <cctype>
 #include <cstdlib>

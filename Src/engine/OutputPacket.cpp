@@ -1,9 +1,9 @@
 // One input packet on its way to the outputs: stream copy, or decoding and handing the decoded
 // pictures, samples and subtitles to the output paths; and draining decoders and encoders.
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLogger.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 extern "C" {
 #include <libavutil/intreadwrite.h>

@@ -1,8 +1,8 @@
 // Writing an output packet: through the stream's bitstream filters into the interleaving writer.
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLogger.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 namespace tarnel {
 

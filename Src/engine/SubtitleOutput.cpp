@@ -1,8 +1,8 @@
 // Decoded subtitles re-encoded for one output stream.
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLogger.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 namespace tarnel {
 

@@ -2,10 +2,10 @@
 // timestamps and hand them to OutputPacket until the inputs end, a limit is reached or a stop is
 // requested; then drain, write the trailers and make the final report.
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 extern "C" {
 #include <libavutil/time.h>

@@ -1,10 +1,10 @@
 // Which input stream feeds each output stream of a run (by the stream maps, or chosen by media
 // type), which stream drives its sync, and the report of that mapping.
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLogger.h"
 #include "base/UnicodeProtocol.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 #include <algorithm>
 

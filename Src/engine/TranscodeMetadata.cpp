@@ -1,9 +1,9 @@
 // The run's copying of descriptive data from the inputs to the outputs: stream tags and properties,
 // file tags by metadata map, chapters, and the SDP text of all-RTP outputs.
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLogger.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,10 +1,10 @@
 // The first half of a run: run tables from the opened inputs and created outputs, stream copy or
 // encoding set-up per output stream, opened encoders and decoders, and written headers.
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 extern "C" {
 #include <libavutil/opt.h>

@@ -2,9 +2,9 @@
 // optionally cropped and scaled to the encoder's size, go through the user's filters and leave
 // through a sink that gives the encoder's pixel format.
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLogger.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 extern "C" {
 #include <libavfilter/buffersink.h>

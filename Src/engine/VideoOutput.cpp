@@ -1,9 +1,9 @@
 // A decoded picture on its way to one video encoder: frame-rate synchronisation (duplicating or
 // dropping pictures), cropping and scaling without a filter graph, and encoding.
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLogger.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 extern "C" {
 #include <libavfilter/buffersink.h>

@@ -1,9 +1,9 @@
 // Preview bitmaps of encoded pictures (to PreviewCallback or to a preview window) and the
 // per-frame statistics file.
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLogger.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 #include "engine/Previewer.h"
 
 extern "C" {

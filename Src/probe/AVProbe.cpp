@@ -2,12 +2,12 @@
 #include "probe/AVProbe.h"
 
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
 #include "base/MyUtils.h"
 #include "base/PictureRotation.h"
 #include "base/UnicodeProtocol.h"
-#include "engine/FFmpegException.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -3,7 +3,7 @@
 #include "ErrorDisplay.h"
 #include "MainWindowFixture.h"
 #include "TrackBar2.h"
-#include "engine/FFmpegException.h"
+#include "base/FFmpegException.h"
 #include "widgets/CatalogueList.h"
 #include "widgets/FileListView.h"
 

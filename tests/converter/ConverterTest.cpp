@@ -1,9 +1,9 @@
 #include "MediaInspect.h"
 #include "TestSupport.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLoader.h"
 #include "base/MainThread.h"
 #include "converter/FFConverter.h"
-#include "engine/FFmpegException.h"
 
 #include <atomic>
 #include <chrono>

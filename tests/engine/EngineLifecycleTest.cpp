@@ -1,7 +1,7 @@
+#include "base/FFmpegException.h"
 #include "base/FFmpegLoader.h"
 #include "base/MainThread.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,7 +1,7 @@
 #include "TestSupport.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLoader.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 #include <algorithm>
 #include <bit>

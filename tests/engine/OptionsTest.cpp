@@ -1,9 +1,9 @@
 #include "LogCapture.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
 #include "engine/BuiltinPresets.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 #include "engine/OptionTranslation.h"
 
 #include <functional>

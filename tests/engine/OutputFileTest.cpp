@@ -1,10 +1,10 @@
 #include "LogCapture.h"
 #include "TestSupport.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
 #include "engine/CodecChoices.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 #include <filesystem>
 #include <fstream>

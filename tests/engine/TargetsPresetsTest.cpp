@@ -1,11 +1,11 @@
 #include "LogCapture.h"
 #include "TestSupport.h"
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
 #include "engine/BuiltinPresets.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 #include <algorithm>
 #include <cstdio>

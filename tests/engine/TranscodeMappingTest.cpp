@@ -1,9 +1,9 @@
 #include "LogCapture.h"
 #include "TestSupport.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
 #include "engine/FFmpeg.h"
-#include "engine/FFmpegException.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,10 +1,10 @@
 #include "LogCapture.h"
 #include "TestSupport.h"
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
 #include "base/UnicodeProtocol.h"
-#include "engine/FFmpegException.h"
 #include "probe/AVProbe.h"
 
 #include <algorithm>

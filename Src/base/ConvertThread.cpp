@@ -1,4 +1,4 @@
-#include "converter/ConvertThread.h"
+#include "base/ConvertThread.h"
 
 namespace tarnel {
 

@@ -1,0 +1,21 @@
+# cmake -P: fails when a source of a subsystem includes a header of a subsystem it may not use.
+# RULES names a file that sets SOURCE_DIR (Src/), LAYERS (the subsystems) and USES_<layer> (the
+# folders each may include).
+include(${RULES})
+set(failures "")
+foreach(layer ${LAYERS})
+  file(GLOB files ${SOURCE_DIR}/${layer}/*.cpp ${SOURCE_DIR}/${layer}/*.h)
+  foreach(file ${files})
+    file(STRINGS ${file} includes REGEX "^#include \"[a-z]+/")
+    foreach(line ${includes})
+      string(REGEX REPLACE "^#include \"([a-z]+)/.*" "\\1" folder "${line}")
+      list(FIND USES_${layer} ${folder} allowed)
+      if(allowed EQUAL -1)
+        string(APPEND failures "\n  ${file}: ${line} (${layer} may use: ${USES_${layer}})")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(failures)
+  message(FATAL_ERROR "Includes across the layers of Src/:${failures}")
+endif()
