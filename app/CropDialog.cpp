@@ -146,24 +146,22 @@ void TfrmCrop::BuildPreviews() {
     tracker_ = new TRectTracker(this);
     tracker_->setObjectName("RectTracker");
     tracker_->hide();
-    tracker_->OnMouseDown = [this](TRectTracker& tracker, QMouseEvent* event) {
+    connect(tracker_, &TRectTracker::MousePressed, this, [this](QMouseEvent* event) {
         if (event->button() != Qt::LeftButton)
             return;
-        frameAtPress_ = ToBox(tracker.geometry());
-        frameMoving_ = tracker.DragMode() == TRectTracker::tzMove;
+        frameAtPress_ = ToBox(tracker_->geometry());
+        frameMoving_ = tracker_->DragMode() == TRectTracker::tzMove;
         frameDragging_ = true;
-    };
-    tracker_->OnMouseMove = [this](TRectTracker& tracker, QMouseEvent*) {
+    });
+    connect(tracker_, &TRectTracker::MouseMoved, this, [this] {
         if (!frameDragging_)
             return;
-        const TBox kept = KeepFrameInside(ToBox(tracker.geometry()), frameAtPress_, frameMoving_, picture_);
-        if (ToRect(kept) != tracker.geometry())
-            tracker.setGeometry(ToRect(kept));
+        const TBox kept = KeepFrameInside(ToBox(tracker_->geometry()), frameAtPress_, frameMoving_, picture_);
+        if (ToRect(kept) != tracker_->geometry())
+            tracker_->setGeometry(ToRect(kept));
         FrameDragged();
-    };
-    tracker_->OnMouseUp = [this](TRectTracker&, QMouseEvent*) {
-        frameDragging_ = false;
-    };
+    });
+    connect(tracker_, &TRectTracker::MouseReleased, this, [this] { frameDragging_ = false; });
 
     // The player plays into this hidden panel; the dialog draws the pictures it receives itself.
     pan1_ = new TPreviewPanel(this);
@@ -207,10 +205,10 @@ void TfrmCrop::BuildPlayerControls() {
     trcVolume_->SetMin(0);
     trcVolume_->SetMax(128);
     trcVolume_->installEventFilter(this);
-    trcVolume_->OnChange = [this](TTrackBar2& bar) {
-        player_.SetAudioVolume(bar.PositionL());
-        settings_.SetVolume(bar.PositionL());
-    };
+    connect(trcVolume_, &TTrackBar2::Changed, this, [this] {
+        player_.SetAudioVolume(trcVolume_->PositionL());
+        settings_.SetVolume(trcVolume_->PositionL());
+    });
 }
 
 QWidget* TfrmCrop::BuildEffectPage() {
@@ -232,9 +230,7 @@ QWidget* TfrmCrop::BuildEffectPage() {
         spin->setRange(row.Min, row.Max);
         spin->setValue(row.Reset);
         spin->setGeometry(x + 330, y, 70, 24);
-        bar->OnChange = [spin](TTrackBar2& self) {
-            spin->setValue(self.PositionL());
-        };
+        connect(bar, &TTrackBar2::Changed, spin, [bar, spin] { spin->setValue(bar->PositionL()); });
         connect(spin, &QSpinBox::valueChanged, bar, [bar](int value) { bar->SetPositionL(value); });
         effectBars_[i] = bar;
         effectSpins_[i] = spin;
@@ -329,11 +325,10 @@ bool TfrmCrop::Load(TFileRow& row) {
     imgOutput_->SetPicture({});
     ShowFileName(record.SourceFile);
 
-    trcVolume_->blockSignals(true);
-    const auto onChange = std::exchange(trcVolume_->OnChange, nullptr); // showing is not changing
-    trcVolume_->SetPositionL(settings_.VolumeShown());
-    trcVolume_->OnChange = onChange;
-    trcVolume_->blockSignals(false);
+    {
+        const QSignalBlocker quiet(trcVolume_); // showing is not changing
+        trcVolume_->SetPositionL(settings_.VolumeShown());
+    }
     btnMute_->setIcon(skin::MutePicture(settings_.Mute()));
     player_.SetMute(settings_.Mute());
 

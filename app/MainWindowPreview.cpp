@@ -55,23 +55,19 @@ void TfrmMain::ConnectPreview() {
     connect(lvFiles_, &QTreeWidget::itemClicked, this, [this] { UpdatePreviousNext(); });
     connect(lvFiles_, &QTreeWidget::itemDoubleClicked, this, [this] { PlayClick(); });
 
-    trcPreview_->OnDrawTrack = [this](TTrackBar2&, QPainter& painter) {
-        DrawSeekTrack(painter);
-    };
-    trcPreview_->OnDrawThumb = [this](TTrackBar2&, QPainter& painter, int x, int y) {
-        DrawSeekThumb(painter, x, y);
-    };
-    trcVolume_->OnDrawTrack = [this](TTrackBar2&, QPainter& painter) {
-        DrawVolumeTrack(painter);
-    };
-    trcVolume_->OnDrawThumb = [this](TTrackBar2&, QPainter& painter, int x, int y) {
-        DrawVolumeThumb(painter, x, y);
-    };
-    trcVolume_->OnChange = [this](TTrackBar2& bar) {
-        player_.SetAudioVolume(bar.PositionL());
+    connect(trcPreview_, &TTrackBar2::DrawingTrack, this,
+            [this](QPainter& painter) { DrawSeekTrack(painter); });
+    connect(trcPreview_, &TTrackBar2::DrawingThumb, this,
+            [this](QPainter& painter, int x, int y) { DrawSeekThumb(painter, x, y); });
+    connect(trcVolume_, &TTrackBar2::DrawingTrack, this,
+            [this](QPainter& painter) { DrawVolumeTrack(painter); });
+    connect(trcVolume_, &TTrackBar2::DrawingThumb, this,
+            [this](QPainter& painter, int x, int y) { DrawVolumeThumb(painter, x, y); });
+    connect(trcVolume_, &TTrackBar2::Changed, this, [this] {
+        player_.SetAudioVolume(trcVolume_->PositionL());
         if (!showingSettings_)
-            settings_->SetVolume(bar.PositionL());
-    };
+            settings_->SetVolume(trcVolume_->PositionL());
+    });
     trcPreview_->installEventFilter(this);
     trcVolume_->installEventFilter(this);
 

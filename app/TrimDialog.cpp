@@ -101,10 +101,9 @@ TfrmTrim::TfrmTrim(TMainSettings& settings, QWidget* parent)
     trcPosition_->setObjectName("trcPosition");
     trcPosition_->setGeometry(kRangeLeft, kRangeTop, kRangeWidth, kRangeHeight);
     trcPosition_->SetSecondThumb(true);
-    MakeHostDrawnBar(*trcPosition_);
-    trcPosition_->OnDrawTrack = [this](TTrackBar2&, QPainter& painter) {
-        DrawRangeBar(painter);
-    };
+    MakeHostDrawnBar(*trcPosition_, TTrackDrawing::ByHost);
+    connect(trcPosition_, &TTrackBar2::DrawingTrack, this,
+            [this](QPainter& painter) { DrawRangeBar(painter); });
     trcPosition_->installEventFilter(this);
 
     auto* defaults = new QPushButton("&Default", this);

@@ -231,21 +231,19 @@ void TfrmWaterMark::BuildView() {
     imgView_ = new TLayerView(this);
     imgView_->setObjectName("ImgView");
     imgView_->setGeometry(kViewLeft, kViewTop, kViewWidth, kViewHeight);
-    imgView_->OnLayerPress = [this](TLayerItem& layer) {
+    connect(imgView_, &TLayerView::LayerPressed, this, [this](TLayerItem& layer) {
         for (size_t i = 0; i < entries_.size(); ++i)
             if (entries_[i]->Layer == &layer) {
                 lsbox_->setCurrentRow(static_cast<int>(i));
                 SelectEntry(static_cast<int>(i));
                 return;
             }
-    };
-    imgView_->OnLayerDrag = [this](TLayerItem&) {
-        ShowLayerPosition();
-    };
-    imgView_->OnMouseMove = [this] {
+    });
+    connect(imgView_, &TLayerView::LayerDragged, this, [this](TLayerItem&) { ShowLayerPosition(); });
+    connect(imgView_, &TLayerView::MouseMoved, this, [this] {
         if (imgView_->Selected())
             ShowLayerPosition();
-    };
+    });
 
     // The player plays into this hidden panel; the view shows the pictures the hook hands over.
     pan1_ = new TPreviewPanel(this);
@@ -342,17 +340,13 @@ void TfrmWaterMark::BuildLayerControls() {
         y += 46;
     }
     trcAlpha_->SetMax(255);
-    trcHorz_->OnChange = [this](TTrackBar2&) {
-        PositionBarChanged(true);
-    };
-    trcVert_->OnChange = [this](TTrackBar2&) {
-        PositionBarChanged(false);
-    };
-    trcAlpha_->OnChange = [this](TTrackBar2& bar) {
-        edtAlpha_->setText(QString::number(bar.PositionL()));
+    connect(trcHorz_, &TTrackBar2::Changed, this, [this] { PositionBarChanged(true); });
+    connect(trcVert_, &TTrackBar2::Changed, this, [this] { PositionBarChanged(false); });
+    connect(trcAlpha_, &TTrackBar2::Changed, this, [this] {
+        edtAlpha_->setText(QString::number(trcAlpha_->PositionL()));
         if (TWmItemRec* entry = Selected())
-            entry->Layer->SetMasterOpacity(bar.PositionL());
-    };
+            entry->Layer->SetMasterOpacity(trcAlpha_->PositionL());
+    });
 
     auto* rangeLabel =
         new QLabel("Set the period of time when a watermark will be \r\nshow in the video", this);
@@ -364,9 +358,7 @@ void TfrmWaterMark::BuildLayerControls() {
     trcRange_->setObjectName("trcRange");
     trcRange_->setGeometry(kSide, y + 38, kSideWidth, 24);
     trcRange_->SetSecondThumb(true);
-    trcRange_->OnChange = [this](TTrackBar2&) {
-        RangeChanged();
-    };
+    connect(trcRange_, &TTrackBar2::Changed, this, &TfrmWaterMark::RangeChanged);
     y += 68;
     const struct {
         const char* Caption;
@@ -851,11 +843,10 @@ void TfrmWaterMark::ShowEntrySettings(TWmItemRec& entry) {
     edtAlpha_->setText(QString::number(trcAlpha_->PositionL()));
     {
         // Showing the entry's seconds is not choosing them.
-        const auto rangeChange = std::exchange(trcRange_->OnChange, nullptr);
+        const QSignalBlocker quiet(trcRange_);
         trcRange_->SetPositionU(trcRange_->Max());
         trcRange_->SetPositionL(entry.Rec.StartSecond);
         trcRange_->SetPositionU(entry.Rec.EndSecond);
-        trcRange_->OnChange = rangeChange;
     }
     edtStart_->setText(ClockText(entry.Rec.StartSecond));
     edtEnd_->setText(ClockText(entry.Rec.EndSecond));
@@ -890,12 +881,11 @@ void TfrmWaterMark::ShowLayerPosition() {
     if (!entry || imgView_->Selected() != entry->Layer)
         return;
     const QRectF location = entry->Layer->Location();
-    const auto horzChange = std::exchange(trcHorz_->OnChange, nullptr);
-    const auto vertChange = std::exchange(trcVert_->OnChange, nullptr);
-    trcHorz_->SetPositionL(Rounded(location.left()));
-    trcVert_->SetPositionL(Rounded(location.top()));
-    trcHorz_->OnChange = horzChange;
-    trcVert_->OnChange = vertChange;
+    {
+        const QSignalBlocker horizontal(trcHorz_), vertical(trcVert_);
+        trcHorz_->SetPositionL(Rounded(location.left()));
+        trcVert_->SetPositionL(Rounded(location.top()));
+    }
     edtHorz_->setText(QString::number(trcHorz_->PositionL()));
     edtVert_->setText(QString::number(trcVert_->PositionL()));
 }

@@ -121,19 +121,17 @@ void TRectTracker::mousePressEvent(QMouseEvent* event) {
         last_ = event->position().toPoint();
         mode_ = ZoneAt(last_);
     }
-    if (OnMouseDown)
-        OnMouseDown(*this, event);
+    emit MousePressed(event);
 }
 
 void TRectTracker::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         mode_ = tzNone;
         last_ = QPoint(-1, -1);
-        if (geometry() != pressBounds_ && OnChange)
-            OnChange(*this, QRect(QPoint(x() + 2, y() + 2), QPoint(x() + width() - 2, y() + height() - 2)));
+        if (geometry() != pressBounds_)
+            emit Changed(QRect(QPoint(x() + 2, y() + 2), QPoint(x() + width() - 2, y() + height() - 2)));
     }
-    if (OnMouseUp)
-        OnMouseUp(*this, event);
+    emit MouseReleased(event);
 }
 
 // Coordinates are the tracker's own: where the tracker moves with the mouse (left and top edges,
@@ -215,8 +213,7 @@ void TRectTracker::mouseMoveEvent(QMouseEvent* event) {
             setGeometry(b);
     }
     SetCursorFor(ZoneAt(event->position().toPoint()));
-    if (OnMouseMove)
-        OnMouseMove(*this, event);
+    emit MouseMoved(event);
 }
 
 } // namespace tarnel

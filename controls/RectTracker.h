@@ -7,7 +7,6 @@
 #include <QPointer>
 #include <QRect>
 #include <QWidget>
-#include <functional>
 
 namespace tarnel {
 
@@ -30,13 +29,6 @@ public:
 
     explicit TRectTracker(QWidget* parent = nullptr);
 
-    // Called at the end of a drag that changed the bounds, with the inner rectangle in the
-    // parent's coordinates.
-    std::function<void(TRectTracker&, const QRect& trackRect)> OnChange;
-    std::function<void(TRectTracker&, QMouseEvent*)> OnMouseDown;
-    std::function<void(TRectTracker&, QMouseEvent*)> OnMouseMove;
-    std::function<void(TRectTracker&, QMouseEvent*)> OnMouseUp;
-
     QWidget* AcControl() const { return acControl_; }
     // Fits the tracker around `control` (5 pixels on each side); null, or the tracker itself, detaches it.
     void SetAcControl(QWidget* control);
@@ -44,6 +36,14 @@ public:
     TZone ZoneAt(const QPoint& point) const;
     TZone DragMode() const { return mode_; }
     QRect InnerRect() const { return QRect(QPoint(2, 2), QPoint(width() - 2, height() - 2)); }
+
+signals:
+    // The end of a drag that changed the bounds, with the inner rectangle in the parent's
+    // coordinates.
+    void Changed(const QRect& trackRect);
+    void MousePressed(QMouseEvent* event);
+    void MouseMoved(QMouseEvent* event);
+    void MouseReleased(QMouseEvent* event);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

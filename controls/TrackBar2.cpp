@@ -66,9 +66,8 @@ TTrackBar2::TTrackBar2(QWidget* parent)
     RebuildTickPicture();
 }
 
-void TTrackBar2::Changed() {
-    if (OnChange)
-        OnChange(*this);
+void TTrackBar2::NotifyChange() {
+    emit Changed();
     update();
 }
 
@@ -84,7 +83,7 @@ void TTrackBar2::SetPositionL(int value) {
     if (value == positionL_)
         return;
     positionL_ = value;
-    Changed();
+    NotifyChange();
 }
 
 void TTrackBar2::SetPositionU(int value) {
@@ -97,7 +96,7 @@ void TTrackBar2::SetPositionU(int value) {
     if (value == positionU_)
         return;
     positionU_ = value;
-    Changed();
+    NotifyChange();
 }
 
 void TTrackBar2::SetMax(int value) {
@@ -357,8 +356,7 @@ QBrush TTrackBar2::CheckerBrush() const {
 
 void TTrackBar2::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    if (OnPaint)
-        OnPaint(*this, painter);
+    emit Painting(painter);
     DrawTrack(painter);
     DrawTicks(painter);
     DrawThumbs(painter);
@@ -366,8 +364,7 @@ void TTrackBar2::paintEvent(QPaintEvent*) {
 
 void TTrackBar2::DrawTrack(QPainter& painter) {
     if (trackStyle_ == trUserDrawn) {
-        if (OnDrawTrack)
-            OnDrawTrack(*this, painter);
+        emit DrawingTrack(painter);
         return;
     }
     const QRect track = TrackRect();
@@ -390,8 +387,7 @@ void TTrackBar2::DrawTicks(QPainter& painter) {
             const int across = start ? 2 : AcrossLength() - tickSize_ - 2;
             const QRect spot = Oriented(QRect(along, across, 1, tickSize_));
             if (tickStyle_ == tiUserDrawn) {
-                if (OnDrawTick)
-                    OnDrawTick(*this, painter, spot.x(), spot.y(), m);
+                emit DrawingTick(painter, spot.x(), spot.y(), m);
             } else if (tickStyle_ == tiLine) {
                 painter.setPen(tickColor_);
                 painter.drawLine(spot.topLeft(), spot.bottomRight());
@@ -408,11 +404,9 @@ void TTrackBar2::DrawThumbs(QPainter& painter) {
     const QRect upper = ThumbBox(positionU_);
     if (thumbStyle_ == tsUserDrawn) {
         // The host draws them; without hit rectangles a click never starts a drag.
-        if (OnDrawThumb) {
-            OnDrawThumb(*this, painter, lower.x(), lower.y());
-            if (secondThumb_)
-                OnDrawThumb(*this, painter, upper.x(), upper.y());
-        }
+        emit DrawingThumb(painter, lower.x(), lower.y());
+        if (secondThumb_)
+            emit DrawingThumb(painter, upper.x(), upper.y());
         return;
     }
     const auto drawThumb = [&](const QRect& box) {

@@ -6,7 +6,6 @@
 #include <QColor>
 #include <QPixmap>
 #include <QWidget>
-#include <functional>
 #include <optional>
 
 namespace tarnel {
@@ -75,15 +74,17 @@ public:
     bool TrackingL() const { return trackingL_; }
     bool TrackingU() const { return trackingU_; }
 
-    // Called for every effective change of a position, by the program or by the user.
-    std::function<void(TTrackBar2&)> OnChange;
-    // Called first on every paint.
-    std::function<void(TTrackBar2&, QPainter&)> OnPaint;
-    std::function<void(TTrackBar2&, QPainter&)> OnDrawTrack;
-    // The thumb's box starts at x, y.
-    std::function<void(TTrackBar2&, QPainter&, int x, int y)> OnDrawThumb;
-    std::function<void(TTrackBar2&, QPainter&, int x, int y, int position)> OnDrawTick;
+signals:
+    // Every effective change of a position, by the program or by the user.
+    void Changed();
+    // First on every paint.
+    void Painting(QPainter& painter);
+    // The host's drawing of a user-drawn track, thumb (its box starts at x, y) or tick.
+    void DrawingTrack(QPainter& painter);
+    void DrawingThumb(QPainter& painter, int x, int y);
+    void DrawingTick(QPainter& painter, int x, int y, int position);
 
+public:
     // Geometry, in the widget's pixels.
     int TrackLength() const;
     QRect TrackRect() const;
@@ -119,7 +120,7 @@ private:
     void DrawTrack(QPainter& painter);
     void DrawTicks(QPainter& painter);
     void DrawThumbs(QPainter& painter);
-    void Changed();
+    void NotifyChange();
 
     int min_ = 0;
     int max_ = 20;

@@ -29,16 +29,14 @@ QToolButton* MakeImageButton(QWidget* parent, const char* name, const char* hint
     return button;
 }
 
-void MakeHostDrawnBar(TTrackBar2& bar) {
-    bar.SetThumbStyle(TTrackBar2::tsUserDrawn);
+void MakeHostDrawnBar(TTrackBar2& bar, TTrackDrawing track) {
+    bar.SetThumbStyle(TTrackBar2::tsUserDrawn); // drawn with the track
     bar.SetTrackStyle(TTrackBar2::trUserDrawn);
     bar.SetTickStyle(TTrackBar2::tiUserDrawn);
     bar.setFocusPolicy(Qt::NoFocus);
-    bar.OnDrawTrack = [](TTrackBar2& self, QPainter& painter) {
-        DrawPlayerBar(self, painter);
-    };
-    bar.OnDrawThumb = [](TTrackBar2&, QPainter&, int, int) {
-    }; // drawn with the track
+    if (track == TTrackDrawing::PlayerBar)
+        QObject::connect(&bar, &TTrackBar2::DrawingTrack, &bar,
+                         [&bar](QPainter& painter) { DrawPlayerBar(bar, painter); });
 }
 
 void DrawPlayerBar(TTrackBar2& bar, QPainter& painter) {

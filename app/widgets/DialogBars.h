@@ -17,9 +17,10 @@ class TTrackBar2;
 
 QToolButton* MakeImageButton(QWidget* parent, const char* name, const char* hint,
                              skin::TButtonPicture picture, int x, int y);
-// A bar whose thumb, track and ticks the host draws (DrawPlayerBar) and whose mouse handling the
-// host takes over.
-void MakeHostDrawnBar(TTrackBar2& bar);
+// A bar whose thumb, track and ticks the host draws and whose mouse handling the host takes over.
+// The track is drawn by DrawPlayerBar unless the host draws it itself.
+enum class TTrackDrawing { PlayerBar, ByHost };
+void MakeHostDrawnBar(TTrackBar2& bar, TTrackDrawing track = TTrackDrawing::PlayerBar);
 // The bar with its thumb picture at the position.
 void DrawPlayerBar(TTrackBar2& bar, QPainter& painter);
 // The position for a drag to `x` over a bar of `span` usable pixels: x / span × maximum, rounded.

@@ -292,8 +292,7 @@ void TLayerView::Press(const QPoint& point) {
             }
         if (!pressed)
             return;
-        if (OnLayerPress)
-            OnLayerPress(*pressed);
+        emit LayerPressed(*pressed);
         if (selected_ != pressed)
             return;
         handle = kInside;
@@ -329,8 +328,7 @@ void TLayerView::DragTo(const QPoint& point) {
     }
     selected_->SetLocation(r);
     viewport()->update();
-    if (OnLayerDrag)
-        OnLayerDrag(*selected_);
+    emit LayerDragged(*selected_);
 }
 
 void TLayerView::Release() {
@@ -356,8 +354,7 @@ void TLayerView::mouseMoveEvent(QMouseEvent* event) {
     } else {
         ShowCursorFor(HandleAt(point));
     }
-    if (OnMouseMove)
-        OnMouseMove();
+    emit MouseMoved();
     event->accept();
 }
 

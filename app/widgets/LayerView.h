@@ -78,17 +78,18 @@ public:
     // The picture point in the middle of what the view shows.
     QPointF VisibleCentre() const;
 
-    // A press on a visible layer (before it is dragged).
-    std::function<void(TLayerItem&)> OnLayerPress;
-    // The selected layer while the selection frame moves or resizes it.
-    std::function<void(TLayerItem&)> OnLayerDrag;
-    // Any mouse move over the view.
-    std::function<void()> OnMouseMove;
-
     // Handle under a view point: 0..7 the eight handles, 8 inside the frame, -1 none.
     int HandleAt(const QPoint& point) const;
     // Drags what lies under `from` to `to` (view coordinates), as a press, a move and a release would.
     void DragFromTo(const QPoint& from, const QPoint& to);
+
+signals:
+    // A press on a visible layer (before it is dragged).
+    void LayerPressed(TLayerItem& layer);
+    // The selected layer while the selection frame moves or resizes it.
+    void LayerDragged(TLayerItem& layer);
+    // Any mouse move over the view.
+    void MouseMoved();
 
 protected:
     void drawBackground(QPainter* painter, const QRectF& rect) override;

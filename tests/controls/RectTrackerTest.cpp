@@ -1,4 +1,4 @@
-// The rectangle tracker: hit zones, the drag table with its minimum size, OnChange and the
+// The rectangle tracker: hit zones, the drag table with its minimum size, the change signal and the
 // attached control.
 #include "RectTracker.h"
 
@@ -102,12 +102,11 @@ TEST(RectTrackerTest, DragTableWithTheMinimumSize) {
     }
 }
 
-TEST(RectTrackerTest, OnChangeOnlyWhenADragChangedTheBounds) {
+TEST(RectTrackerTest, ChangedOnlyWhenADragChangedTheBounds) {
     TTrackerOnPanel on;
     std::vector<QRect> changes;
-    on.tracker->OnChange = [&](TRectTracker&, const QRect& inner) {
-        changes.push_back(inner);
-    };
+    QObject::connect(on.tracker, &TRectTracker::Changed,
+                     [&](const QRect& inner) { changes.push_back(inner); });
     Drag(*on.tracker, {30, 20}, 0, 0);
     EXPECT_TRUE(changes.empty()) << "a click without movement";
     Drag(*on.tracker, {30, 20}, 10, 0);

@@ -1,6 +1,7 @@
 // The two-thumb track bar: setters, change events, geometry, mouse and keys.
 #include "TrackBar2.h"
 
+#include <QSignalBlocker>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
@@ -11,7 +12,7 @@ struct TCounted {
     TTrackBar2 bar;
     int changes = 0;
     TCounted() {
-        bar.OnChange = [this](TTrackBar2&) { ++changes; };
+        QObject::connect(&bar, &TTrackBar2::Changed, [this] { ++changes; });
     }
 };
 
@@ -38,11 +39,11 @@ TEST(TrackBar2Test, SettersClampAndReportEveryEffectiveChange) {
         int changes;
     };
     const TCase cases[] = {
-        {false, 25, 10, 20, 10, 1},  // above Max: Max; the upper position is unchanged
-        {false, -3, 10, 0, 10, 0},   // below Min: Min, which it already was
-        {true, 10, 10, 9, 10, 1},    // PositionL onto PositionU: one below; PositionU unchanged: no effect
-        {true, 15, 30, 9, 20, 2},    // with two thumbs the lower stays below the upper
-        {true, 4, 4, 4, 5, 2},       // PositionU onto PositionL: one above
+        {false, 25, 10, 20, 10, 1}, // above Max: Max; the upper position is unchanged
+        {false, -3, 10, 0, 10, 0},  // below Min: Min, which it already was
+        {true, 10, 10, 9, 10, 1},   // PositionL onto PositionU: one below; PositionU unchanged: no effect
+        {true, 15, 30, 9, 20, 2},   // with two thumbs the lower stays below the upper
+        {true, 4, 4, 4, 5, 2},      // PositionU onto PositionL: one above
     };
     for (const TCase& c : cases) {
         TCounted counted;
@@ -71,8 +72,8 @@ TEST(TrackBar2Test, GeometryOfAHorizontalBar) {
     TTrackBar2 bar; // 500 × 50, ThumbSize 20, rectangle thumbs 10 × 20
     EXPECT_EQ(bar.TrackLength(), 480);
     EXPECT_EQ(bar.TrackRect(), QRect(QPoint(10, 20), QPoint(490, 30)));
-    const std::pair<int, QRect> boxes[] = {{0, QRect(5, 15, 10, 20)}, {10, QRect(245, 15, 10, 20)},
-                                           {20, QRect(485, 15, 10, 20)}};
+    const std::pair<int, QRect> boxes[] = {
+        {0, QRect(5, 15, 10, 20)}, {10, QRect(245, 15, 10, 20)}, {20, QRect(485, 15, 10, 20)}};
     for (const auto& [position, box] : boxes)
         EXPECT_EQ(bar.ThumbBox(position), box) << position;
     EXPECT_EQ(bar.PositionAt(245), 10);
@@ -142,9 +143,12 @@ TEST(TrackBar2Test, KeysStepTheThumbs) {
         Qt::Key key;
         Qt::KeyboardModifiers modifiers;
         int lower, upper;
-    } steps[] = {{Qt::Key_Right, {}, 1, 10},       {Qt::Key_PageUp, {}, 3, 10},
-                 {Qt::Key_Down, {}, 2, 10},        {Qt::Key_PageDown, Qt::ShiftModifier, 2, 8},
-                 {Qt::Key_Up, Qt::ShiftModifier, 2, 9}, {Qt::Key_Left, {}, 1, 9}};
+    } steps[] = {{Qt::Key_Right, {}, 1, 10},
+                 {Qt::Key_PageUp, {}, 3, 10},
+                 {Qt::Key_Down, {}, 2, 10},
+                 {Qt::Key_PageDown, Qt::ShiftModifier, 2, 8},
+                 {Qt::Key_Up, Qt::ShiftModifier, 2, 9},
+                 {Qt::Key_Left, {}, 1, 9}};
     for (const auto& step : steps) {
         QTest::keyClick(&bar, step.key, step.modifiers);
         EXPECT_EQ(bar.PositionL(), step.lower) << step.key;
@@ -160,15 +164,34 @@ TEST(TrackBar2Test, HostDrawingIsCalledForEachPart) {
     bar.SetTickInterval(5);
     int paints = 0, tracks = 0, ticks = 0;
     std::vector<QPoint> thumbs;
-    bar.OnPaint = [&](TTrackBar2&, QPainter&) { ++paints; };
-    bar.OnDrawTrack = [&](TTrackBar2&, QPainter&) { ++tracks; };
-    bar.OnDrawTick = [&](TTrackBar2&, QPainter&, int, int, int) { ++ticks; };
-    bar.OnDrawThumb = [&](TTrackBar2&, QPainter&, int x, int y) { thumbs.emplace_back(x, y); };
+    QObject::connect(&bar, &TTrackBar2::Painting, [&](QPainter&) { ++paints; });
+    QObject::connect(&bar, &TTrackBar2::DrawingTrack, [&](QPainter&) { ++tracks; });
+    QObject::connect(&bar, &TTrackBar2::DrawingTick, [&](QPainter&, int, int, int) { ++ticks; });
+    QObject::connect(&bar, &TTrackBar2::DrawingThumb,
+                     [&](QPainter&, int x, int y) { thumbs.emplace_back(x, y); });
     bar.grab();
     EXPECT_EQ(paints, 1);
     EXPECT_EQ(tracks, 1);
     EXPECT_EQ(ticks, 10) << "positions 0, 5, 10, 15, 20 on both sides";
     EXPECT_EQ(thumbs, std::vector<QPoint>{QPoint(0, 15)});
+}
+
+// Changes are signals: every listener hears them, and a blocked bar tells none.
+TEST(TrackBar2Test, EveryListenerHearsAChangeUnlessBlocked) {
+    TTrackBar2 bar;
+    int first = 0, second = 0;
+    QObject::connect(&bar, &TTrackBar2::Changed, [&] { ++first; });
+    QObject::connect(&bar, &TTrackBar2::Changed, [&] { ++second; });
+    bar.SetPositionL(5);
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 1);
+    {
+        const QSignalBlocker quiet(&bar);
+        bar.SetPositionL(7);
+    }
+    EXPECT_EQ(bar.PositionL(), 7);
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 1);
 }
 
 } // namespace
