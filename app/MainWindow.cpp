@@ -155,7 +155,6 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         previewFrame_.reset();
     }
     spareFrame_.reset();
-    TaskRows.clear();
     closing_ = true;
     event->accept();
 }

@@ -6,7 +6,7 @@
 
 #include "base/Bitmap.h"
 #include "converter/FFConverter.h"
-#include "core/BatchPlan.h"
+#include "core/BatchRun.h"
 #include "core/GlobalObject.h"
 #include "core/MainSettings.h"
 #include "player/FFPlayer.h"
@@ -15,10 +15,8 @@
 #include <QImage>
 #include <QStringList>
 #include <QWidget>
-#include <atomic>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -45,7 +43,7 @@ class TfrmSettings;
 class TfrmTrim;
 class TShellServices;
 
-class TfrmMain : public QWidget {
+class TfrmMain : public QWidget, private TBatchRunListener {
     Q_OBJECT
 public:
     static constexpr int kWidth = 914;
@@ -93,13 +91,11 @@ public:
     TfrmSettings* SettingsDialog() { return settingsDialog_.get(); }
     TfrmPreference* Preferences() { return preferences_.get(); }
     TfrmProgress* ProgressWindow() { return progress_.get(); }
-    const TBatchPlan& Plan() const { return plan_; }
-    // The report handlers of the conversion component (progress and preview frames arrive on the
-    // main thread, termination reports on threads of their own).
-    void ProgressReport(const TProgressInfo& info);
+    const TBatchPlan& Plan() const { return batch_->Plan(); }
+    // A progress report of the batch run: the task's row and the progress window show it.
+    void TaskProgress(const TProgressInfo& info) override;
+    // The conversion component's preview pictures (on the main thread).
     void PreviewReport(const TPreviewInfo& info);
-    void TerminateReport(const TTerminateInfo& info, int run);
-    int CurrentRun() const { return runId_.load(); }
     QImage LatestPreviewFrame();
     // The preview panel (Play also runs Add on an empty list).
     void PlayClick();
@@ -141,9 +137,11 @@ private:
     void ConnectConverter();
     int TickedRowCount() const;
     void ReportProblemsOfTheRun();
-    void TaskReport(const TTerminateInfo& info);
-    void RunAfterActionsAtTheEnd();
-    void EndRun();
+    // The rest of the batch run's side (MainWindowBatch.cpp).
+    void ReportsWaiting() override;
+    void TaskEnded(const TFileResult& result) override;
+    TAfterActions AfterActions() override;
+    void RunEnded(const TBatchSummary& summary) override;
     void ConnectPreview();
     uintptr_t PanelHandle() const;
     int PreviewIndex() const;
@@ -166,19 +164,9 @@ private:
     std::unique_ptr<TMainSettings> settings_;
     TFFConverter converter_;
     TFFPlayer player_;
-    std::vector<int32_t> TaskRows;
-    TBatchPlan plan_;
-    std::vector<const TlvFilesRecord*> hookRecords_; // the record of each task of the run
     TFrameHookRenderer renderer_;
-    std::atomic<int> runId_{0};
-    bool afterActionsDone_ = false;
-    bool lastTaskFinished_ = false;
-    int convertedCount_ = 0;
+    std::unique_ptr<TBatchRun> batch_; // destroyed before the renderer, which its tasks draw with
     int runJobs_ = 1;
-    bool runEnded_ = false;
-    bool finalReportWaiting_ = false;
-    std::set<int32_t> reportedTasks_;
-    std::vector<std::string> failures_;
     std::unique_ptr<TfrmProgress> progress_;
     std::unique_ptr<TfrmFileInfo> fileInfo_;
     std::unique_ptr<TfrmSettings> settingsDialog_;

@@ -1,38 +1,28 @@
-// The batch run of the main window: Start builds a task per ticked row and opens the progress
-// window; the component's reports update the rows and that window and end the run.
+// The batch run of the main window: Start plans a task per ticked row and opens the progress
+// window, which starts and stops the run; the run's reports update the rows and that window.
 #include "MainWindow.h"
 #include "ProgressWindow.h"
 #include "core/ProfileFile.h"
 #include "core/ShellServices.h"
 #include "widgets/FileListView.h"
 
+#include <QLineEdit>
 #include <QMetaObject>
-#include <QTimer>
 #include <QToolButton>
 
 namespace tarnel {
 
 void TfrmMain::ConnectConverter() {
     converter_.SetPreviewBitmap(true);
-    // On the conversion thread: the records of the run's rows stay as they are while the modal
-    // progress window is open.
-    converter_.OnCustomHook = [this](TCustomFFConverter&, PHookInfo info) {
-        if (info && info->Bitmap && info->TaskIndex >= 0 &&
-            static_cast<size_t>(info->TaskIndex) < hookRecords_.size())
-            renderer_.Render(*info->Bitmap, *hookRecords_[static_cast<size_t>(info->TaskIndex)], info->PTS);
-    };
-    converter_.OnProgress = [this](TCustomFFConverter&, PProgressInfo info) {
-        ProgressReport(*info);
-    };
+    // The hook draws on the conversion threads: the records of the run's rows stay as they are
+    // while the modal progress window is open.
+    TBatchRunListener& host = *this;
+    batch_ = std::make_unique<TBatchRun>(converter_, services_, host,
+                                         [this](TBitmap& frame, const TlvFilesRecord& row, int64_t pts) {
+                                             renderer_.Render(frame, row, pts);
+                                         });
     converter_.OnPreviewBitmap = [this](TCustomFFConverter&, const TPreviewInfo& info) {
         PreviewReport(info);
-    };
-    // Termination reports come on threads of their own: each is handed to the main thread as a copy,
-    // with the run it belongs to.
-    converter_.OnTerminate = [this](TCustomFFConverter&, const TTerminateInfo& info) {
-        const int run = runId_.load();
-        QMetaObject::invokeMethod(
-            this, [this, info, run] { TerminateReport(info, run); }, Qt::QueuedConnection);
     };
 }
 
@@ -52,35 +42,23 @@ void TfrmMain::btnStartClick() {
     }
     StopPreview();
     converter_.SetPreview(true);
-    ++runId_;
-    afterActionsDone_ = false;
-    runEnded_ = false;
-    finalReportWaiting_ = false;
-    reportedTasks_.clear();
-    failures_.clear();
-    convertedCount_ = 0;
-    lastTaskFinished_ = false;
 
     std::vector<TBatchRow> rows;
     for (int i = 0; i < lvFiles_->RowCount(); ++i)
         rows.push_back({i, &lvFiles_->Row(i)->Record(), lvFiles_->Row(i)->Checked()});
     TProfileFile profiles(global_->ProfileFile());
     TMappingContext context{*settings_, profiles, services_};
-    plan_ = BuildBatch(converter_, rows, settings_->FormatCode(), context);
-    TaskRows = plan_.TaskRows;
-    hookRecords_.clear();
-    for (int32_t row : TaskRows)
-        hookRecords_.push_back(&lvFiles_->Row(row)->Record());
     renderer_.Reset();
-    for (const TBatchSkip& skip : plan_.Skipped)
+    const TBatchPlan& plan = batch_->Prepare(rows, settings_->FormatCode(), context);
+    for (const TBatchSkip& skip : plan.Skipped)
         AddLogLine(QString::fromStdString("Skipped " + skip.Reason));
 
-    if (!TaskRows.empty()) {
+    if (!plan.TaskRows.empty()) {
         if (!progress_)
             progress_ = std::make_unique<TfrmProgress>(
-                converter_, [this] { return LatestPreviewFrame(); }, *settings_, services_, this);
+                *batch_, [this] { return LatestPreviewFrame(); }, *settings_, services_, this);
         runJobs_ = settings_->Jobs();
-        progress_->SetRun(static_cast<int>(TaskRows.size()), runJobs_);
+        progress_->SetRun(static_cast<int>(plan.TaskRows.size()), runJobs_);
         progress_->exec();
     }
     ReportProblemsOfTheRun();
@@ -88,15 +66,19 @@ void TfrmMain::btnStartClick() {
 
 // After the run: the files that were skipped or failed, with their reasons, in one warning.
 void TfrmMain::ReportProblemsOfTheRun() {
-    std::string text = SkippedFilesText(plan_);
-    for (const std::string& failure : failures_)
-        text += (text.empty() ? "" : "\n") + failure;
+    const std::string text = batch_->Summary().ProblemsText();
     if (!text.empty())
         services_.ShowMessage("These files were not converted:\n" + text, "Warning", TMessageIcon::Warning);
 }
 
-void TfrmMain::ProgressReport(const TProgressInfo& info) {
-    const int32_t row = plan_.RowOfTask(info.TaskIndex);
+// On any thread: the run's reports are delivered on the main thread.
+void TfrmMain::ReportsWaiting() {
+    QMetaObject::invokeMethod(
+        this, [this] { batch_->DeliverReports(); }, Qt::QueuedConnection);
+}
+
+void TfrmMain::TaskProgress(const TProgressInfo& info) {
+    const int32_t row = batch_->Plan().RowOfTask(info.TaskIndex);
     if (row < 0 || row >= lvFiles_->RowCount())
         return;
     const int64_t percent = info.TotalDuration > 0 ? info.CurrentDuration * 100 / info.TotalDuration : -1;
@@ -106,8 +88,8 @@ void TfrmMain::ProgressReport(const TProgressInfo& info) {
                                     : QString::fromStdString(SecondsToClock(info.CurrentDuration / 1000000)));
     lvFiles_->viewport()->update();
     if (progress_)
-        progress_->ShowProgress(info.TaskIndex, static_cast<int>(TaskRows.size()), info.CurrentDuration,
-                                info.TotalDuration, info.TotalSize,
+        progress_->ShowProgress(info.TaskIndex, static_cast<int>(batch_->Plan().TaskRows.size()),
+                                info.CurrentDuration, info.TotalDuration, info.TotalSize,
                                 lvFiles_->Row(row)->text(TFileListView::colSource));
 }
 
@@ -128,75 +110,33 @@ QImage TfrmMain::LatestPreviewFrame() {
         .copy();
 }
 
-void TfrmMain::TerminateReport(const TTerminateInfo& info, int run) {
-    if (run != runId_.load())
-        return;
-    if (info.TaskIndex >= 0) {
-        TaskReport(info);
-        reportedTasks_.insert(info.TaskIndex);
-        RunAfterActionsAtTheEnd();
-        if (finalReportWaiting_ && reportedTasks_.size() >= TaskRows.size())
-            EndRun();
-        return;
-    }
-    // Each task's report comes before the final one, but on a thread of its own, so it may reach
-    // the main thread after it: the run ends once every task has been reported (or after a while).
-    if (reportedTasks_.size() >= TaskRows.size()) {
-        EndRun();
-    } else if (!finalReportWaiting_) {
-        finalReportWaiting_ = true;
-        QTimer::singleShot(2000, this, [this, run] {
-            if (run == runId_.load())
-                EndRun();
-        });
-    }
-}
-
-void TfrmMain::TaskReport(const TTerminateInfo& info) {
-    const int32_t row = plan_.RowOfTask(info.TaskIndex);
-    if (info.Failed) {
-        RemoveFailedOutput(plan_, info);
-        const QString file = row >= 0 && row < lvFiles_->RowCount() ? lvFiles_->Row(row)->text(0) : QString();
-        failures_.push_back(file.toStdString() + ": " + info.ErrorMessage);
-        AddLogLine(file + ": " + QString::fromStdString(info.ErrorMessage));
-    }
+void TfrmMain::TaskEnded(const TFileResult& result) {
+    if (result.Outcome == TFileOutcome::Failed)
+        AddLogLine(QString::fromStdString(result.Reason()));
     if (progress_)
-        progress_->TaskEnded(info.TaskIndex);
-    if (!info.Finished)
+        progress_->TaskEnded(result.Task);
+    if (result.Outcome != TFileOutcome::Converted)
         return;
-    ++convertedCount_;
-    if (row >= 0 && row < lvFiles_->RowCount()) {
-        lvFiles_->Row(row)->setText(TFileListView::colProgress, "100%");
+    if (result.Row >= 0 && result.Row < lvFiles_->RowCount()) {
+        lvFiles_->Row(result.Row)->setText(TFileListView::colProgress, "100%");
         lvFiles_->viewport()->update();
     }
     if (progress_ && runJobs_ == 1)
         progress_->SetBar(100);
-    if (info.TaskIndex + 1 == static_cast<int>(TaskRows.size()))
-        lastTaskFinished_ = true;
 }
 
-// The after-conversion choices, once: when the last task has finished and, with tasks side by
-// side, every other task has ended too.
-void TfrmMain::RunAfterActionsAtTheEnd() {
-    if (afterActionsDone_ || !lastTaskFinished_ || reportedTasks_.size() < TaskRows.size())
-        return;
-    afterActionsDone_ = true;
-    if (progress_ && progress_->OpenFolderTicked())
-        OpenOutputFolder();
-    if (progress_ && progress_->ShutDownTicked())
-        services_.PowerOff();
+// The progress window's after-conversion choices; the folder as the Open button opens it.
+TAfterActions TfrmMain::AfterActions() {
+    TAfterActions actions;
+    if (progress_ && progress_->OpenFolderTicked() && edtOutput_->text().size() > 2)
+        actions.OpenFolder = settings_->OutputFolder();
+    actions.PowerOff = progress_ && progress_->ShutDownTicked();
+    return actions;
 }
 
-void TfrmMain::EndRun() {
-    if (runEnded_)
-        return;
-    runEnded_ = true;
-    const size_t failed = failures_.size() + plan_.Skipped.size();
-    services_.Notify("Tarnel", std::to_string(convertedCount_) + " files converted, " +
-                                   std::to_string(failed) + " failed");
+void TfrmMain::RunEnded(const TBatchSummary&) {
     for (QToolButton* button : {btnAdd_, btnRemove_, btnClear_, btnStart_})
         button->setEnabled(true);
-    converter_.ClearTasks();
     if (progress_)
         progress_->FinishRun();
 }

@@ -1,7 +1,7 @@
 #include "ProgressWindow.h"
 
 #include "Snapshots.h"
-#include "converter/FFConverter.h"
+#include "core/BatchRun.h"
 #include "skin/SkinPictures.h"
 
 #include <QCheckBox>
@@ -45,10 +45,10 @@ double SteadySeconds() {
 
 } // namespace
 
-TfrmProgress::TfrmProgress(TCustomFFConverter& converter, std::function<QImage()> latestFrame,
-                           TMainSettings& settings, TShellServices& services, QWidget* parent)
+TfrmProgress::TfrmProgress(TBatchRun& run, std::function<QImage()> latestFrame, TMainSettings& settings,
+                           TShellServices& services, QWidget* parent)
     : QDialog(parent)
-    , converter_(converter)
+    , run_(run)
     , latestFrame_(std::move(latestFrame))
     , settings_(settings)
     , services_(services)
@@ -155,14 +155,14 @@ void TfrmProgress::showEvent(QShowEvent* event) {
     barProgress_->setValue(0);
     finishing_ = false;
     estimateTask_ = -1;
-    converter_.StartTask(jobs_);
+    run_.Start(jobs_);
 }
 
 // Closing in any way stops the run; the final report of a run that has ended closes it quietly.
 void TfrmProgress::done(int result) {
     timer_.stop();
     if (!finishing_)
-        converter_.Stop(true);
+        run_.Stop(true);
     QDialog::done(result);
 }
 
@@ -174,7 +174,7 @@ void TfrmProgress::FinishRun() {
 }
 
 void TfrmProgress::PauseClick() {
-    converter_.Pause();
+    run_.Pause();
     estimate_.Pause(Now());
     for (auto& [task, running] : running_)
         running.Estimate.Pause(Now());
@@ -183,7 +183,7 @@ void TfrmProgress::PauseClick() {
 }
 
 void TfrmProgress::ResumeClick() {
-    converter_.Resume();
+    run_.Resume();
     estimate_.Resume(Now());
     for (auto& [task, running] : running_)
         running.Estimate.Resume(Now());

@@ -1,6 +1,6 @@
 // The progress window of a batch: a live picture of the conversion, the figures of the task that
 // runs, the after-conversion choices, snapshot, Pause, Resume and Cancel. Opening it starts the
-// tasks; closing it in any way stops them.
+// batch run; closing it in any way stops the run.
 #pragma once
 
 #include "core/ProgressEstimate.h"
@@ -21,7 +21,7 @@ class QTreeWidgetItem;
 
 namespace tarnel {
 
-class TCustomFFConverter;
+class TBatchRun;
 class TMainSettings;
 class TShellServices;
 
@@ -32,7 +32,7 @@ public:
     static constexpr int kPreviewHeight = 210;
 
     // `latestFrame` gives the newest conversion picture (a null image while there is none).
-    TfrmProgress(TCustomFFConverter& converter, std::function<QImage()> latestFrame, TMainSettings& settings,
+    TfrmProgress(TBatchRun& run, std::function<QImage()> latestFrame, TMainSettings& settings,
                  TShellServices& services, QWidget* parent = nullptr);
 
     // The figures of a progress report: the task (0-based) of `taskCount`, the source's name.
@@ -77,7 +77,7 @@ private:
     void ShowRunningTask(int taskIndex, int64_t currentUs, int64_t totalUs, const QString& fileName);
     void ShowWholeRun();
 
-    TCustomFFConverter& converter_;
+    TBatchRun& run_;
     std::function<QImage()> latestFrame_;
     TMainSettings& settings_;
     TShellServices& services_;

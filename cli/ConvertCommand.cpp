@@ -3,7 +3,7 @@
 #include "FailureOutput.h"
 #include "LayerOptions.h"
 #include "converter/FFConverter.h"
-#include "core/BatchPlan.h"
+#include "core/BatchRun.h"
 #include "core/Catalogue.h"
 #include "core/ConsoleShellServices.h"
 #include "core/FilesRecord.h"
@@ -14,13 +14,11 @@
 #include "render/FrameHookRenderer.h"
 
 #include <QGuiApplication>
-#include <atomic>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <csignal>
 #include <filesystem>
-#include <mutex>
+#include <map>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -30,6 +28,7 @@ namespace {
 
 constexpr int kInterruptedStatus = 130;
 constexpr int kBarWidth = 24;
+constexpr std::chrono::milliseconds kSignalPoll{100};
 
 double SteadySeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -53,15 +52,86 @@ std::string ProgressLine(const std::string& name, const TProgressEstimate& estim
     return line;
 }
 
-// The run's reports, handed from the component's threads to the main thread, which prints them.
-struct TRunState {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool ended = false;                   // guarded by mutex
-    std::vector<TTerminateInfo> finished; // guarded by mutex; task reports not printed yet
-    int task = -1;                        // guarded by mutex; of the last progress report
-    int64_t current = 0, total = -1;      // guarded by mutex
-    bool progressed = false;              // guarded by mutex
+std::string FileName(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
+}
+
+// The terminal's side of the run: a progress line rewritten in place (on a terminal), and one line
+// per file when it ends. Called on the thread that waits for the run.
+class TTerminalReports final : public TBatchRunListener {
+public:
+    TTerminalReports(int jobs, std::ostream& out, std::ostream& errors)
+        : jobs_(jobs)
+        , out_(out)
+        , errors_(errors)
+        , terminal_(::isatty(STDERR_FILENO))
+        , lastEnd_(SteadySeconds()) {}
+
+    // The file name of each task of the planned run.
+    void SetTaskNames(const TBatchPlan& plan, const std::vector<std::string>& files) {
+        names_.clear();
+        for (int32_t row : plan.TaskRows)
+            names_.push_back(FileName(files[static_cast<size_t>(row)]));
+    }
+
+    void TaskProgress(const TProgressInfo& info) override {
+        TProgressEstimate& estimate = StartedClock(info.TaskIndex).Estimate;
+        estimate.Update(info.CurrentDuration, info.TotalDuration, SteadySeconds());
+        if (terminal_)
+            errors_ << "\r" << ProgressLine(names_[static_cast<size_t>(info.TaskIndex)], estimate) << "\033[K"
+                    << std::flush;
+    }
+
+    void TaskEnded(const TFileResult& result) override {
+        if (terminal_)
+            errors_ << "\r\033[K";
+        const std::string name = FileName(result.File);
+        switch (result.Outcome) {
+        case TFileOutcome::Failed:
+            out_ << name << ": failed: " << result.Message << "\n";
+            break;
+        case TFileOutcome::Stopped:
+            out_ << name << ": stopped; what was converted is in " << result.Output << "\n";
+            break;
+        default:
+            out_ << name << " -> " << result.Output << TookText(result.Task) << "\n";
+            break;
+        }
+        out_.flush();
+        lastEnd_ = SteadySeconds();
+    }
+
+private:
+    struct TTaskClock {
+        TProgressEstimate Estimate;
+        double StartedAt = 0;
+    };
+
+    // One at a time, a task begins when the one before it ends; side by side, at its first report.
+    TTaskClock& StartedClock(int task) {
+        auto [found, added] = clocks_.try_emplace(task);
+        if (added) {
+            found->second.StartedAt = jobs_ == 1 ? lastEnd_ : SteadySeconds();
+            found->second.Estimate.Start(found->second.StartedAt);
+        }
+        return found->second;
+    }
+
+    std::string TookText(int task) const {
+        const auto found = clocks_.find(task);
+        const double started = jobs_ == 1 || found == clocks_.end() ? lastEnd_ : found->second.StartedAt;
+        char took[64];
+        std::snprintf(took, sizeof took, " (%.1f s)", SteadySeconds() - started);
+        return took;
+    }
+
+    const int jobs_;
+    std::ostream& out_;
+    std::ostream& errors_;
+    const bool terminal_;
+    double lastEnd_; // when the last file ended, or the run began
+    std::vector<std::string> names_;
+    std::map<int, TTaskClock> clocks_;
 };
 
 std::unique_ptr<QGuiApplication> MakeFontApplication() {
@@ -75,12 +145,68 @@ std::unique_ptr<QGuiApplication> MakeFontApplication() {
     return std::make_unique<QGuiApplication>(argc, argv);
 }
 
+void ApplyOverrides(const ConvertOptions& options, TMainSettings& settings) {
+    if (!options.outputFolder.empty())
+        settings.OverrideOutputFolder(
+            std::filesystem::absolute(options.outputFolder).lexically_normal().string());
+    if (!options.zoom.empty())
+        settings.OverrideProfileZoom(options.zoom);
+    if (!options.audioTracks.empty())
+        settings.OverrideAudioTracks(options.audioTracks == "all" ? "All" : "First");
+}
+
+// One ticked row per file, with the options' trim, picture settings, crop and layers; throws
+// OptionError for a value that cannot be read.
+std::vector<TBatchRow> MakeRows(const ConvertOptions& options, std::vector<TlvFilesRecord>& records) {
+    std::vector<TBatchRow> rows;
+    for (size_t i = 0; i < options.files.size(); ++i) {
+        records[i].SourceFile = options.files[i];
+        records[i].TrimStart = std::llround(options.startSeconds * 1e6);
+        records[i].TrimLength = std::llround(options.lengthSeconds * 1e6);
+        if (!options.adjust.empty())
+            ParseAdjust(options.adjust, records[i]);
+        if (!options.crop.empty())
+            ParseCrop(options.crop, records[i]);
+        for (const std::string& layer : options.layers)
+            records[i].WaterMarks.push_back(ParseLayer(layer));
+        rows.push_back({static_cast<int32_t>(i), &records[i], true});
+    }
+    return rows;
+}
+
 sigset_t StopSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     return set;
+}
+
+bool StopSignalPending(const sigset_t& set) {
+    const timespec none{0, 0};
+    return sigtimedwait(&set, nullptr, &none) > 0;
+}
+
+// Runs the planned tasks to their end; true when Ctrl-C or a termination request stopped them.
+// Those signals are taken here (blocked for every thread started from now on), so the conversion
+// is stopped and its file closed properly.
+bool RunToTheEnd(TBatchRun& run, int jobs, std::ostream& errors) {
+    const sigset_t stopSignals = StopSignals();
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+    bool interrupted = false;
+    if (run.Start(jobs)) {
+        for (bool ended = false; !ended;) {
+            ended = run.WaitForReports(kSignalPoll);
+            if (!interrupted && StopSignalPending(stopSignals)) {
+                interrupted = true;
+                errors << "\nStopping: the current file is closed properly\n";
+                run.Stop(false);
+            }
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return interrupted;
 }
 
 } // namespace
@@ -96,13 +222,7 @@ int ConvertFiles(const ConvertOptions& options, std::ostream& out, std::ostream&
     if (!problem.empty())
         errors << problem << "\n";
     TMainSettings settings(settingsFolder + TGlobalObject::kSettingsFileName);
-    if (!options.outputFolder.empty())
-        settings.OverrideOutputFolder(
-            std::filesystem::absolute(options.outputFolder).lexically_normal().string());
-    if (!options.zoom.empty())
-        settings.OverrideProfileZoom(options.zoom);
-    if (!options.audioTracks.empty())
-        settings.OverrideAudioTracks(options.audioTracks == "all" ? "All" : "First");
+    ApplyOverrides(options, settings);
     TProfileFile profiles(profileFile);
     TConsoleShellServices services(errors);
     TMappingContext context{settings, profiles, services};
@@ -114,18 +234,7 @@ int ConvertFiles(const ConvertOptions& options, std::ostream& out, std::ostream&
     std::vector<TlvFilesRecord> records(options.files.size());
     std::vector<TBatchRow> rows;
     try {
-        for (size_t i = 0; i < options.files.size(); ++i) {
-            records[i].SourceFile = options.files[i];
-            records[i].TrimStart = std::llround(options.startSeconds * 1e6);
-            records[i].TrimLength = std::llround(options.lengthSeconds * 1e6);
-            if (!options.adjust.empty())
-                ParseAdjust(options.adjust, records[i]);
-            if (!options.crop.empty())
-                ParseCrop(options.crop, records[i]);
-            for (const std::string& layer : options.layers)
-                records[i].WaterMarks.push_back(ParseLayer(layer));
-            rows.push_back({static_cast<int32_t>(i), &records[i], true});
-        }
+        rows = MakeRows(options, records);
     } catch (const OptionError& e) {
         errors << e.what() << "\n";
         return 1;
@@ -138,125 +247,25 @@ int ConvertFiles(const ConvertOptions& options, std::ostream& out, std::ostream&
     }
     ApplyPrioritySetting(converter, settings.Priority());
     converter.SetTriggerEventInMainThread(false);
-    TBatchPlan plan;
+    TFrameHookRenderer renderer([&errors](const std::string& warning) { errors << warning << "\n"; });
+    const int jobs = std::max(1, options.jobs);
+    TTerminalReports reports(jobs, out, errors);
+    TBatchRun run(converter, services, reports,
+                  [&renderer](TBitmap& frame, const TlvFilesRecord& row, int64_t pts) {
+                      renderer.Render(frame, row, pts);
+                  });
     try {
-        plan = BuildBatch(converter, rows, options.profile, context);
+        reports.SetTaskNames(run.Prepare(rows, options.profile, context), options.files);
     } catch (const std::exception& e) {
         errors << e.what() << "\n";
         return 1;
     }
-    for (const TBatchSkip& skip : plan.Skipped)
-        errors << "Skipped: " << skip.Reason << "\n";
+    for (const TFileResult& skipped : run.Summary().Skipped)
+        errors << "Skipped: " << skipped.Reason() << "\n";
 
-    TFrameHookRenderer renderer([&errors](const std::string& warning) { errors << warning << "\n"; });
-    converter.OnCustomHook = [&](TCustomFFConverter&, PHookInfo info) {
-        const int32_t row = plan.RowOfTask(info->TaskIndex);
-        if (row >= 0 && info->Bitmap)
-            renderer.Render(*info->Bitmap, records[static_cast<size_t>(row)], info->PTS);
-    };
-
-    TRunState state;
-    converter.OnProgress = [&state](TCustomFFConverter&, PProgressInfo info) {
-        std::lock_guard lock(state.mutex);
-        state.task = info->TaskIndex;
-        state.current = info->CurrentDuration;
-        state.total = info->TotalDuration;
-        state.progressed = true;
-        state.changed.notify_all();
-    };
-    converter.OnTerminate = [&state](TCustomFFConverter&, const TTerminateInfo& info) {
-        std::lock_guard lock(state.mutex);
-        if (info.TaskIndex < 0)
-            state.ended = true;
-        else
-            state.finished.push_back(info);
-        state.changed.notify_all();
-    };
-
-    // Ctrl-C and termination requests are taken here (blocked for every thread started from now
-    // on), so the conversion is stopped and its file closed properly.
-    const sigset_t stopSignals = StopSignals();
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
-    const bool terminal = ::isatty(STDERR_FILENO);
-    bool interrupted = false;
-    int failures = static_cast<int>(plan.Skipped.size());
-    std::vector<TProgressEstimate> estimates(plan.TaskRows.size());
-    std::vector<bool> started(plan.TaskRows.size(), false);
-    std::vector<double> startedAt(plan.TaskRows.size(), 0);
-    // One at a time, a task begins when the one before it ends; side by side, at its first report.
-    double lastEnd = SteadySeconds();
-    const int jobs = std::max(1, options.jobs);
-    size_t reported = 0;
-    double endedAt = 0;
-    const auto name = [&](int task) {
-        return std::filesystem::path(options.files[plan.TaskRows[task]]).filename().string();
-    };
-
-    if (!plan.TaskRows.empty()) {
-        converter.StartTask(jobs);
-        for (;;) {
-            std::unique_lock lock(state.mutex);
-            state.changed.wait_for(lock, std::chrono::milliseconds(100));
-            const bool ended = state.ended;
-            std::vector<TTerminateInfo> finished;
-            finished.swap(state.finished);
-            const bool progressed = state.progressed;
-            state.progressed = false;
-            const int task = state.task;
-            const int64_t current = state.current, total = state.total;
-            lock.unlock();
-
-            const timespec none{0, 0};
-            if (!interrupted && sigtimedwait(&stopSignals, nullptr, &none) > 0) {
-                interrupted = true;
-                errors << "\nStopping: the current file is closed properly\n";
-                converter.Stop(false);
-            }
-            if (progressed && task >= 0 && static_cast<size_t>(task) < estimates.size()) {
-                if (!started[task]) {
-                    started[task] = true;
-                    startedAt[task] = jobs == 1 ? lastEnd : SteadySeconds();
-                    estimates[task].Start(startedAt[task]);
-                }
-                estimates[task].Update(current, total, SteadySeconds());
-                if (terminal)
-                    errors << "\r" << ProgressLine(name(task), estimates[task]) << "\033[K" << std::flush;
-            }
-            for (const TTerminateInfo& info : finished) {
-                RemoveFailedOutput(plan, info);
-                const std::string& output = plan.Outputs[info.TaskIndex];
-                if (terminal)
-                    errors << "\r\033[K";
-                if (info.Failed) {
-                    ++failures;
-                    out << name(info.TaskIndex) << ": failed: " << info.ErrorMessage << "\n";
-                } else if (!info.Finished) {
-                    out << name(info.TaskIndex) << ": stopped; what was converted is in " << output << "\n";
-                } else {
-                    const double seconds =
-                        SteadySeconds() -
-                        (jobs == 1 || !started[info.TaskIndex] ? lastEnd : startedAt[info.TaskIndex]);
-                    char took[64];
-                    std::snprintf(took, sizeof took, " (%.1f s)", seconds);
-                    out << name(info.TaskIndex) << " -> " << output << took << "\n";
-                }
-                out.flush();
-                lastEnd = SteadySeconds();
-            }
-            reported += finished.size();
-            if (ended && endedAt == 0)
-                endedAt = SteadySeconds();
-            // Each task's report comes on a thread of its own and may come after the final one.
-            if (ended && (reported >= plan.TaskRows.size() || SteadySeconds() - endedAt > 2))
-                break;
-        }
-        converter.ClearTasks();
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    if (interrupted)
+    if (RunToTheEnd(run, jobs, errors))
         return kInterruptedStatus;
-    return failures > 0 ? 1 : 0;
+    return run.Summary().Failed.empty() && run.Summary().Skipped.empty() ? 0 : 1;
 }
 
 } // namespace tarnel::cli

@@ -1,5 +1,6 @@
 #include "BatchPlan.h"
 
+#include "BatchSummary.h"
 #include "FilesRecord.h"
 #include "MainSettings.h"
 #include "OutputNaming.h"
@@ -9,15 +10,6 @@
 #include <filesystem>
 
 namespace tarnel {
-
-namespace {
-
-// "file: what went wrong", without naming the file twice when the message names it already.
-std::string Reason(const std::string& file, const std::string& message) {
-    return message.rfind(file, 0) == 0 ? message : file + ": " + message;
-}
-
-} // namespace
 
 int32_t TBatchPlan::RowOfTask(int32_t task) const {
     return task >= 0 && static_cast<size_t>(task) < TaskRows.size() ? TaskRows[static_cast<size_t>(task)]
@@ -57,7 +49,7 @@ TBatchPlan BuildBatch(TCustomFFConverter& converter, const std::vector<TBatchRow
         input.FileName = record.SourceFile;
         if (!probe.Open(input.FileName)) {
             plan.Skipped.push_back(
-                {row.Index, record.SourceFile, Reason(record.SourceFile, probe.LastError())});
+                {row.Index, record.SourceFile, FileReason(record.SourceFile, probe.LastError())});
             continue;
         }
         input.ForceFormat = probe.ForcedFormat();
@@ -83,7 +75,8 @@ TBatchPlan BuildBatch(TCustomFFConverter& converter, const std::vector<TBatchRow
             BuildTaskOptions(record, code, output, TSourceFacts::FromProbe(probe), input, context);
         } catch (const TSourceRefused& refused) {
             probe.Close();
-            plan.Skipped.push_back({row.Index, record.SourceFile, Reason(record.SourceFile, refused.what())});
+            plan.Skipped.push_back(
+                {row.Index, record.SourceFile, FileReason(record.SourceFile, refused.what())});
             continue;
         }
         probe.Close();
@@ -91,13 +84,13 @@ TBatchPlan BuildBatch(TCustomFFConverter& converter, const std::vector<TBatchRow
         const int task = converter.AddTask(input.FileName, &input);
         if (task < 0) {
             plan.Skipped.push_back(
-                {row.Index, record.SourceFile, Reason(record.SourceFile, converter.LastError())});
+                {row.Index, record.SourceFile, FileReason(record.SourceFile, converter.LastError())});
             continue;
         }
         output.CustomHook = record.NeedsFrameHook();
         if (!converter.SetOutputFile(task, destination, &output)) {
             plan.Skipped.push_back(
-                {row.Index, record.SourceFile, Reason(record.SourceFile, converter.LastError())});
+                {row.Index, record.SourceFile, FileReason(record.SourceFile, converter.LastError())});
             converter.RemoveTask(task);
             continue;
         }

@@ -1,0 +1,211 @@
+#include "BatchRun.h"
+
+#include "FilesRecord.h"
+#include "ShellServices.h"
+
+#include <algorithm>
+
+namespace tarnel {
+
+namespace {
+
+const TlvFilesRecord* RecordOfRow(const std::vector<TBatchRow>& rows, int32_t index) {
+    const auto row = std::find_if(rows.begin(), rows.end(),
+                                  [index](const TBatchRow& each) { return each.Index == index; });
+    return row != rows.end() ? row->Record : nullptr;
+}
+
+TFileOutcome OutcomeOf(const TTerminateInfo& info) {
+    if (info.Failed)
+        return TFileOutcome::Failed;
+    return info.Finished ? TFileOutcome::Converted : TFileOutcome::Stopped;
+}
+
+} // namespace
+
+TBatchRun::TBatchRun(TFFConverter& converter, TShellServices& services, TBatchRunListener& listener,
+                     TFrameHookWork frameHook)
+    : converter_(converter)
+    , services_(services)
+    , listener_(listener)
+    , frameHook_(std::move(frameHook)) {
+    if (frameHook_)
+        converter_.OnCustomHook = [this](TCustomFFConverter&, PHookInfo info) {
+            DrawFrame(*info);
+        };
+    converter_.OnProgress = [this](TCustomFFConverter&, PProgressInfo info) {
+        Queue(*info);
+    };
+    converter_.OnTerminate = [this](TCustomFFConverter&, const TTerminateInfo& info) {
+        Queue(info);
+    };
+}
+
+// No report thread may call a run that is gone.
+TBatchRun::~TBatchRun() {
+    if (started_ && !ended_) {
+        converter_.Stop(true);
+        converter_.ClearTasks(); // waits for the report threads
+    }
+    converter_.OnCustomHook = nullptr;
+    converter_.OnProgress = nullptr;
+    converter_.OnTerminate = nullptr;
+}
+
+const TBatchPlan& TBatchRun::Prepare(const std::vector<TBatchRow>& rows, int32_t code,
+                                     TMappingContext& context) {
+    FinishUnendedRun();
+    Reset();
+    plan_ = BuildBatch(converter_, rows, code, context);
+    for (int32_t row : plan_.TaskRows)
+        records_.push_back(RecordOfRow(rows, row));
+    taskEnded_.assign(records_.size(), false);
+    for (const TBatchSkip& skip : plan_.Skipped)
+        summary_.Add({TFileOutcome::Skipped, skip.Row, -1, skip.File, {}, skip.Reason});
+    return plan_;
+}
+
+// Stopped, with every report of it delivered: the component's report threads are done once its
+// tasks are cleared.
+void TBatchRun::FinishUnendedRun() {
+    if (!started_ || ended_)
+        return;
+    converter_.Stop(true);
+    converter_.ClearTasks();
+    DeliverReports();
+}
+
+void TBatchRun::Reset() {
+    {
+        std::lock_guard lock(mutex_);
+        reports_.clear();
+    }
+    plan_ = {};
+    records_.clear();
+    taskEnded_.clear();
+    summary_ = {};
+    started_ = false;
+    ended_ = false;
+}
+
+bool TBatchRun::Start(int jobs) {
+    if (started_ || plan_.TaskRows.empty())
+        return false;
+    started_ = true;
+    converter_.StartTask(std::max(1, jobs));
+    return true;
+}
+
+void TBatchRun::Pause() {
+    converter_.Pause();
+}
+
+void TBatchRun::Resume() {
+    converter_.Resume();
+}
+
+void TBatchRun::Stop(bool wait) {
+    if (started_ && !ended_)
+        converter_.Stop(wait);
+}
+
+// On a conversion or report thread: the record is copied, the host woken.
+void TBatchRun::Queue(const TReport& report) {
+    {
+        std::lock_guard lock(mutex_);
+        if (ReplaceWaitingProgressLocked(report))
+            return; // the host is woken already
+        reports_.push_back(report);
+    }
+    arrived_.notify_all();
+    listener_.ReportsWaiting();
+}
+
+// A task's newer progress report takes the place of one still waiting; a task's progress reports
+// all come before its final report, so the order stays.
+bool TBatchRun::ReplaceWaitingProgressLocked(const TReport& report) {
+    const auto* progress = std::get_if<TProgressInfo>(&report);
+    if (!progress)
+        return false;
+    for (TReport& waiting : reports_) {
+        auto* older = std::get_if<TProgressInfo>(&waiting);
+        if (older && older->TaskIndex == progress->TaskIndex) {
+            *older = *progress;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<TBatchRun::TReport> TBatchRun::TakeReport() {
+    std::lock_guard lock(mutex_);
+    if (reports_.empty())
+        return std::nullopt;
+    TReport report = std::move(reports_.front());
+    reports_.pop_front();
+    return report;
+}
+
+bool TBatchRun::DeliverReports() {
+    while (std::optional<TReport> report = TakeReport()) {
+        if (started_ && !ended_) // reports after the end change nothing
+            std::visit([this](const auto& info) { Deliver(info); }, *report);
+    }
+    return ended_;
+}
+
+bool TBatchRun::WaitForReports(std::chrono::milliseconds timeout) {
+    {
+        std::unique_lock lock(mutex_);
+        arrived_.wait_for(lock, timeout, [this] { return !reports_.empty(); });
+    }
+    return DeliverReports();
+}
+
+void TBatchRun::Deliver(const TProgressInfo& info) {
+    if (plan_.RowOfTask(info.TaskIndex) >= 0)
+        listener_.TaskProgress(info);
+}
+
+// The component reports the end of the run after every task's report.
+void TBatchRun::Deliver(const TTerminateInfo& info) {
+    if (info.TaskIndex < 0)
+        End();
+    else
+        EndTask(info);
+}
+
+// Each task counts once, whatever repeats its report.
+void TBatchRun::EndTask(const TTerminateInfo& info) {
+    const auto task = static_cast<size_t>(info.TaskIndex);
+    if (task >= taskEnded_.size() || taskEnded_[task])
+        return;
+    taskEnded_[task] = true;
+    RemoveFailedOutput(plan_, info);
+    const TFileResult result{OutcomeOf(info),     plan_.TaskRows[task],
+                             info.TaskIndex,      records_[task]->SourceFile,
+                             plan_.Outputs[task], info.Failed ? info.ErrorMessage : ""};
+    summary_.Add(result);
+    listener_.TaskEnded(result);
+}
+
+void TBatchRun::End() {
+    ended_ = true;
+    if (summary_.Stopped.empty() && !summary_.Converted.empty()) {
+        const TAfterActions actions = listener_.AfterActions();
+        if (!actions.OpenFolder.empty())
+            services_.OpenUrl(actions.OpenFolder);
+        if (actions.PowerOff)
+            services_.PowerOff();
+    }
+    services_.Notify("Tarnel", summary_.CountsText());
+    converter_.ClearTasks();
+    listener_.RunEnded(summary_);
+}
+
+void TBatchRun::DrawFrame(const THookInfo& info) const {
+    if (info.Bitmap && info.TaskIndex >= 0 && static_cast<size_t>(info.TaskIndex) < records_.size())
+        frameHook_(*info.Bitmap, *records_[static_cast<size_t>(info.TaskIndex)], info.PTS);
+}
+
+} // namespace tarnel

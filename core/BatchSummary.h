@@ -1,0 +1,41 @@
+// What a batch run did with each file: converted, failed, stopped or skipped, with what went wrong.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarnel {
+
+enum class TFileOutcome { Converted, Failed, Stopped, Skipped };
+
+struct TFileResult {
+    TFileOutcome Outcome = TFileOutcome::Converted;
+    int32_t Row = -1;    // in the host's file list
+    int32_t Task = -1;   // -1 for a skipped file: no task was made
+    std::string File;    // the source
+    std::string Output;  // empty for a skipped file
+    std::string Message; // what went wrong (it may name the file); empty when nothing did
+
+    // "file: what went wrong", naming the file once.
+    std::string Reason() const;
+};
+
+// "file: message", or the message alone when it starts with the file's name already.
+std::string FileReason(const std::string& file, const std::string& message);
+
+struct TBatchSummary {
+    // Each list in the order of the reports; the skipped files in row order.
+    std::vector<TFileResult> Converted;
+    std::vector<TFileResult> Failed;  // the output was removed
+    std::vector<TFileResult> Stopped; // the output was closed properly and kept
+    std::vector<TFileResult> Skipped;
+
+    void Add(const TFileResult& result);
+    // The reasons of the skipped, then of the failed files, one a line; empty when there is none.
+    std::string ProblemsText() const;
+    // "3 files converted, 1 failed"; skipped files count as failed.
+    std::string CountsText() const;
+};
+
+} // namespace tarnel
