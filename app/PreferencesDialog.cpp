@@ -7,13 +7,16 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QVBoxLayout>
 
 namespace tarnel {
 
@@ -29,17 +32,16 @@ const char* const TfrmPreference::kQualityHint = "Use Compression Quality to set
 
 namespace {
 
-QLabel* Caption(QWidget* parent, const char* text, int x, int y, int width = 150) {
-    auto* label = new QLabel(text, parent);
-    label->setGeometry(x, y, width, 22);
-    return label;
+QCheckBox* Box(const char* text, const char* name) {
+    auto* box = new QCheckBox(text);
+    box->setObjectName(name);
+    return box;
 }
 
-QCheckBox* Box(QWidget* parent, const char* text, const char* name, int x, int y) {
-    auto* box = new QCheckBox(text, parent);
-    box->setObjectName(name);
-    box->setGeometry(x, y, 100, 22);
-    return box;
+QPushButton* Button(const char* text) {
+    auto* button = new QPushButton(text);
+    button->setMinimumSize(72, 24);
+    return button;
 }
 
 } // namespace
@@ -50,69 +52,93 @@ TfrmPreference::TfrmPreference(TMainSettings& settings, TShellServices& services
     , services_(services) {
     setObjectName("frmPreference");
     setWindowTitle("Preference");
-    setFixedSize(480, 420);
 
-    auto* snapshot = new QGroupBox("Snapshot", this);
-    snapshot->setGeometry(12, 10, 456, 230);
-    Caption(snapshot, "Snapshot folder:", 14, 26);
-    edtFolder_ = new QLineEdit(snapshot);
+    auto* snapshot = new QGroupBox("Snapshot");
+    auto* snapshotGrid = new QGridLayout(snapshot);
+    snapshotGrid->setColumnMinimumWidth(0, 150);
+    snapshotGrid->setColumnMinimumWidth(1, 110);
+    snapshotGrid->addWidget(new QLabel("Snapshot folder:"), 0, 0, 1, 4);
+    edtFolder_ = new QLineEdit;
     edtFolder_->setObjectName("edtFolder");
     edtFolder_->setReadOnly(true);
-    edtFolder_->setGeometry(14, 50, 270, 24);
-    auto* brows = new QPushButton("&Brows", snapshot);
-    brows->setGeometry(292, 50, 72, 24);
-    auto* open = new QPushButton("&Open", snapshot);
-    open->setGeometry(370, 50, 72, 24);
+    auto* brows = Button("&Brows");
+    auto* open = Button("&Open");
+    auto* folderRow = new QHBoxLayout;
+    folderRow->addWidget(edtFolder_, 1);
+    folderRow->addWidget(brows);
+    folderRow->addWidget(open);
+    snapshotGrid->addLayout(folderRow, 1, 0, 1, 4);
 
-    Caption(snapshot, "Snapshot size:", 14, 84);
-    chkSmall_ = Box(snapshot, "Small Size", "chkSmall", 170, 84);
-    chkFull_ = Box(snapshot, "Full Size", "chkFull", 290, 84);
-    Caption(snapshot, "Snapshot format:", 14, 110);
-    chkBmp_ = Box(snapshot, "BMP", "chkBmp", 170, 110);
-    chkJpg_ = Box(snapshot, "JPG", "chkJpg", 290, 110);
+    snapshotGrid->addWidget(new QLabel("Snapshot size:"), 2, 0);
+    chkSmall_ = Box("Small Size", "chkSmall");
+    chkFull_ = Box("Full Size", "chkFull");
+    snapshotGrid->addWidget(chkSmall_, 2, 1);
+    snapshotGrid->addWidget(chkFull_, 2, 2, 1, 2);
+    snapshotGrid->addWidget(new QLabel("Snapshot format:"), 3, 0);
+    chkBmp_ = Box("BMP", "chkBmp");
+    chkJpg_ = Box("JPG", "chkJpg");
+    snapshotGrid->addWidget(chkBmp_, 3, 1);
+    snapshotGrid->addWidget(chkJpg_, 3, 2, 1, 2);
 
-    Caption(snapshot, "Jpg Compression Quality:", 14, 140, 170);
-    spnQuality_ = new QSpinBox(snapshot);
+    snapshotGrid->addWidget(new QLabel("Jpg Compression Quality:"), 4, 0);
+    spnQuality_ = new QSpinBox;
     spnQuality_->setObjectName("spnQuality");
-    spnQuality_->setGeometry(190, 140, 64, 24);
     spnQuality_->setRange(1, 100);
     spnQuality_->setSingleStep(1);
     spnQuality_->setToolTip(kQualityHint);
-    trcQuality_ = new QSlider(Qt::Horizontal, snapshot);
+    trcQuality_ = new QSlider(Qt::Horizontal);
     trcQuality_->setObjectName("trcQuality");
-    trcQuality_->setGeometry(262, 138, 180, 28);
     trcQuality_->setRange(1, 100);
     trcQuality_->setPageStep(2);
     trcQuality_->setSingleStep(1);
     trcQuality_->setTickInterval(10);
     trcQuality_->setTickPosition(QSlider::TicksBelow);
-    auto* note = new QLabel("(The higher the value, the better the image quality.)", snapshot);
-    note->setGeometry(14, 176, 420, 22);
+    auto* qualityRow = new QHBoxLayout;
+    qualityRow->addWidget(spnQuality_);
+    qualityRow->addWidget(trcQuality_, 1);
+    snapshotGrid->addLayout(qualityRow, 4, 1, 1, 3);
+    snapshotGrid->addWidget(new QLabel("(The higher the value, the better the image quality.)"), 5, 0, 1, 4);
 
-    auto* priorityBox = new QGroupBox("Work priority", this);
-    priorityBox->setGeometry(12, 250, 456, 70);
+    auto* priorityBox = new QGroupBox("Work priority");
+    auto* priorityRow = new QHBoxLayout(priorityBox);
     priority_ = new QButtonGroup(this);
     const char* const entries[] = {"Idle", "Normal", "Lower", "Lowest"};
     for (int i = 0; i < 4; ++i) {
-        auto* radio = new QRadioButton(entries[i], priorityBox);
-        radio->setGeometry(20 + i * 108, 30, 100, 24);
+        auto* radio = new QRadioButton(entries[i]);
+        priorityRow->addWidget(radio);
         priority_->addButton(radio, i);
     }
 
-    auto* jobsLabel = new QLabel("Simultaneous conversions:", this);
-    jobsLabel->setGeometry(14, 332, 180, 24);
-    spnJobs_ = new QSpinBox(this);
+    spnJobs_ = new QSpinBox;
     spnJobs_->setObjectName("spnJobs");
     spnJobs_->setRange(1, TMainSettings::MaximumJobs());
-    spnJobs_->setGeometry(196, 332, 60, 24);
+    auto* jobsRow = new QHBoxLayout;
+    jobsRow->addWidget(new QLabel("Simultaneous conversions:"));
+    jobsRow->addWidget(spnJobs_);
+    jobsRow->addStretch(1);
 
-    auto* defaults = new QPushButton("&Default", this);
-    defaults->setGeometry(12, 376, 88, 28);
-    auto* ok = new QPushButton("&Ok", this);
-    ok->setGeometry(284, 376, 88, 28);
+    auto* defaults = new QPushButton("&Default");
+    auto* ok = new QPushButton("&Ok");
     ok->setDefault(true);
-    auto* cancel = new QPushButton("&Cancel", this);
-    cancel->setGeometry(380, 376, 88, 28);
+    auto* cancel = new QPushButton("&Cancel");
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(defaults);
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    for (QPushButton* button : {defaults, ok, cancel})
+        button->setMinimumSize(88, 28);
+
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(12, 10, 12, 14);
+    page->addWidget(snapshot);
+    page->addWidget(priorityBox);
+    page->addLayout(jobsRow);
+    page->addStretch(1);
+    page->addLayout(buttons);
+    // Its designed size; a larger font or scale makes it grow instead of clipping a caption.
+    page->setSizeConstraint(QLayout::SetMinimumSize);
+    resize(480, 420);
 
     connect(brows, &QPushButton::clicked, this, &TfrmPreference::BrowsClick);
     connect(open, &QPushButton::clicked, this, &TfrmPreference::OpenClick);
@@ -142,7 +168,7 @@ void TfrmPreference::showEvent(QShowEvent* event) {
 }
 
 void TfrmPreference::LoadSettings() {
-    setFixedSize(480, 420);
+    resize(480, 420); // the designed size; the layout keeps it from clipping a caption
     std::string folder = settings_.SnapshotFolder();
     if (!FolderUsable(folder)) {
         folder = TGlobalObject::FallbackOutputFolder();
