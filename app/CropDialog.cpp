@@ -3,8 +3,7 @@
 #include "RectTracker.h"
 #include "TrackBar2.h"
 #include "core/FilesRecord.h"
-#include "core/GlobalObject.h"
-#include "core/MainSettings.h"
+#include "preview/PreviewPlayer.h"
 #include "skin/SkinPictures.h"
 #include "widgets/DialogBars.h"
 #include "widgets/FileListView.h"
@@ -18,11 +17,10 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
-#include <QThread>
-#include <QTimer>
 #include <QToolButton>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 
 namespace tarnel {
@@ -48,6 +46,14 @@ const TEffectRow kEffects[4] = {{"Brightness:", "Brightness", 0, 512, 255},
 
 QImage ImageOf(const TBitmap& bitmap) {
     return QImage(bitmap.Bits(), bitmap.Width(), bitmap.Height(), bitmap.RowSize(), QImage::Format_BGR888);
+}
+
+// The picture's rows into the bitmap, which takes its size.
+void CopyPicture(const QImage& picture, TBitmap& bitmap) {
+    bitmap.SetSize(picture.width(), picture.height());
+    const auto rowBytes = static_cast<size_t>(picture.width()) * TBitmap::kBytesPerPixel;
+    for (int y = 0; y < picture.height(); ++y)
+        std::memcpy(bitmap.ScanLine(y), picture.constScanLine(y), rowBytes);
 }
 
 QRect ToRect(const TBox& box) {
@@ -80,8 +86,7 @@ TMargins FittingMargins(TMargins m, const TBox& picture) {
 } // namespace
 
 TfrmCrop::TfrmCrop(TMainSettings& settings, QWidget* parent)
-    : QDialog(parent)
-    , settings_(settings) {
+    : QDialog(parent) {
     setObjectName("frmCrop");
     setWindowTitle("Crop");
     setFixedSize(kWidth, kHeight);
@@ -89,46 +94,40 @@ TfrmCrop::TfrmCrop(TMainSettings& settings, QWidget* parent)
     BuildPlayerControls();
     BuildPages();
     BuildButtons();
-
-    timer_ = new QTimer(this);
-    timer_->setInterval(100);
-    connect(timer_, &QTimer::timeout, this, &TfrmCrop::RefreshPreviews);
-
-    player_.SetHook(true);
-    if (!player_.LibrariesLoaded())
-        player_.LoadLibraries(TGlobalObject::ExecutableFolder() + "LibAV");
-    player_.OnFileOpen = [this](TCustomPlayer&, int64_t duration, int, int, int&, int&) {
-        FileOpened(duration);
-    };
-    player_.OnPosition = [this](TCustomPlayer&, int64_t pts) {
-        Position(pts);
-    };
-    player_.OnState = [this](TCustomPlayer&, TPlayState state) {
-        State(state);
-    };
-    player_.OnHook = [this](TCustomPlayer&, TBitmap& bitmap, int64_t) {
-        HookPicture(bitmap);
-    };
+    preview_ = std::make_unique<TPreviewPlayer>(*pan1_, settings,
+                                                TPreviewPlayer::TControls{.Play = btnPlay_,
+                                                                          .Pause = btnPause_,
+                                                                          .Stop = btnStop_,
+                                                                          .SeekBar = trcPreview_,
+                                                                          .VolumeBar = trcVolume_,
+                                                                          .Mute = btnMute_});
+    ConnectPreview();
 }
 
-TfrmCrop::~TfrmCrop() {
-    CloseDown();
+TfrmCrop::~TfrmCrop() = default;
+
+void TfrmCrop::ConnectPreview() {
+    connect(btnPlay_, &QToolButton::clicked, preview_.get(), &TPreviewPlayer::Play);
+    connect(preview_.get(), &TPreviewPlayer::Opened, this,
+            [this](int64_t duration) { lblPTS_->setText(ClockText(std::llround(duration / 1e6))); });
+    connect(preview_.get(), &TPreviewPlayer::PositionChanged, this,
+            [this](int64_t pts) { lblTime_->setText(ClockText(std::llround(pts / 1e6)) + " / "); });
+    connect(preview_.get(), &TPreviewPlayer::StateChanged, this, [this](TPreviewState state) {
+        if (state != TPreviewState::Closed)
+            return;
+        lblTime_->setText("00:00:00");
+        lblPTS_->setText("00:00:00");
+    });
+    connect(preview_.get(), &TPreviewPlayer::PictureArrived, this, [this](const QImage& picture) {
+        latest_ = picture;
+        RefreshPreviews();
+    });
+    preview_->HandOverPictures(true);
+    preview_->LoadLibraries();
 }
 
 void TfrmCrop::BuildPreviews() {
-    auto* title = new QLabel("Crop", this);
-    QFont bold = title->font();
-    bold.setBold(true);
-    bold.setPointSizeF(bold.pointSizeF() * 1.3);
-    title->setFont(bold);
-    title->setGeometry(20, 8, 200, 24);
-    auto* close = new QToolButton(this);
-    close->setObjectName("btnClose");
-    close->setText("✕");
-    close->setToolTip("Close");
-    close->setAutoRaise(true);
-    close->setGeometry(kWidth - 40, 6, 28, 26);
-    connect(close, &QToolButton::clicked, this, &QDialog::reject);
+    MakeTitleHeader(*this, "Crop", 20);
 
     auto* source = new QLabel("Source File:", this);
     source->setGeometry(20, 36, 80, 20);
@@ -175,15 +174,10 @@ void TfrmCrop::BuildPlayerControls() {
     trcPreview_->setObjectName("trcPreview");
     trcPreview_->setGeometry(20, 374, kWidth - 40, 22);
     MakeHostDrawnBar(*trcPreview_);
-    trcPreview_->installEventFilter(this);
-    trcPreview_->setEnabled(false);
 
     btnPlay_ = MakeImageButton(this, "imgbtnPlay", "Play", skin::TButtonPicture::Play, 20, 402);
     btnPause_ = MakeImageButton(this, "imgbtnpause", "Pause", skin::TButtonPicture::Pause, 58, 402);
     btnStop_ = MakeImageButton(this, "imgbtnStop", "Stop", skin::TButtonPicture::Stop, 96, 402);
-    connect(btnPlay_, &QToolButton::clicked, this, &TfrmCrop::PlayClick);
-    connect(btnPause_, &QToolButton::clicked, this, &TfrmCrop::PauseClick);
-    connect(btnStop_, &QToolButton::clicked, this, &TfrmCrop::StopClick);
     lblTime_ = new QLabel(this);
     lblTime_->setObjectName("lblTime");
     lblTime_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -197,18 +191,10 @@ void TfrmCrop::BuildPlayerControls() {
     btnMute_->setAutoRaise(true);
     btnMute_->setIconSize(QSize(39, 25));
     btnMute_->setGeometry(kWidth - 20 - 150 - 46, 404, 43, 29);
-    connect(btnMute_, &QToolButton::pressed, this, &TfrmCrop::MuteClick);
     trcVolume_ = new TTrackBar2(this);
     trcVolume_->setObjectName("trcVolume");
     trcVolume_->setGeometry(kWidth - 20 - 150, 408, 150, 20);
     MakeHostDrawnBar(*trcVolume_);
-    trcVolume_->SetMin(0);
-    trcVolume_->SetMax(128);
-    trcVolume_->installEventFilter(this);
-    connect(trcVolume_, &TTrackBar2::Changed, this, [this] {
-        player_.SetAudioVolume(trcVolume_->PositionL());
-        settings_.SetVolume(trcVolume_->PositionL());
-    });
 }
 
 QWidget* TfrmCrop::BuildEffectPage() {
@@ -231,6 +217,7 @@ QWidget* TfrmCrop::BuildEffectPage() {
         spin->setValue(row.Reset);
         spin->setGeometry(x + 330, y, 70, 24);
         connect(bar, &TTrackBar2::Changed, spin, [bar, spin] { spin->setValue(bar->PositionL()); });
+        connect(bar, &TTrackBar2::Changed, this, &TfrmCrop::RefreshPreviews);
         connect(spin, &QSpinBox::valueChanged, bar, [bar](int value) { bar->SetPositionL(value); });
         effectBars_[i] = bar;
         effectSpins_[i] = spin;
@@ -302,10 +289,6 @@ void TfrmCrop::BuildButtons() {
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-uintptr_t TfrmCrop::PanelHandle() const {
-    return PlayerWindowHandle(*pan1_);
-}
-
 int TfrmCrop::Edit(TFileRow& row) {
     Load(row);
     return exec();
@@ -317,43 +300,23 @@ bool TfrmCrop::Load(TFileRow& row) {
     lblFileName_->clear();
     lblTime_->clear();
     lblPTS_->clear();
-    stopped_ = true;
-    paused_ = true;
     const std::string& zoom = record.Zoom;
     cmbZoom_->setCurrentIndex(zoom == "lbox" ? 1 : (zoom == "orig" || zoom == "cent") ? -1 : 0);
+    latest_ = {};
     imgPreview_->SetPicture({});
     imgOutput_->SetPicture({});
     ShowFileName(record.SourceFile);
 
-    {
-        const QSignalBlocker quiet(trcVolume_); // showing is not changing
-        trcVolume_->SetPositionL(settings_.VolumeShown());
-    }
-    btnMute_->setIcon(skin::MutePicture(settings_.Mute()));
-    player_.SetMute(settings_.Mute());
-
-    if (!OpenFile()) {
-        btnPlay_->setEnabled(false);
-        btnPause_->setEnabled(false);
-        btnStop_->setEnabled(false);
+    preview_->ShowVolumeSettings();
+    if (!preview_->Open(record.SourceFile)) {
         ShowNoVideo();
         return false;
     }
-    if (player_.Probe().VideoStreamIndex() < 0)
+    if (preview_->Player().Probe().VideoStreamIndex() < 0)
         ShowNoVideo();
     else
         ShowVideo();
-    timer_->start();
     return true;
-}
-
-bool TfrmCrop::OpenFile() {
-    pan1_->SetPlayerOwnsPicture(PanelHandle() != 0);
-    const bool opened = row_ && player_.Open(row_->Record().SourceFile, PanelHandle());
-    stopped_ = !opened;
-    paused_ = !opened;
-    SetPlaying(opened);
-    return opened;
 }
 
 void TfrmCrop::ShowFileName(const std::string& path) {
@@ -384,13 +347,14 @@ void TfrmCrop::ShowNoVideo() {
 }
 
 void TfrmCrop::ShowVideo() {
+    TAVProbe& probe = preview_->Player().Probe();
     TVideoStreamInfo info;
-    player_.Probe().VideoStreamInfo(player_.Probe().VideoStreamIndex(), info);
+    probe.VideoStreamInfo(probe.VideoStreamIndex(), info);
     // The player shows a rotated picture upright; the crop is in the upright picture's pixels.
     const bool turned = info.Rotation == 90 || info.Rotation == 270;
     videoWidth_ = std::max(0, turned ? info.Height : info.Width);
     videoHeight_ = std::max(0, turned ? info.Width : info.Height);
-    TBitmap& snapshot = player_.CurrentFrame();
+    TBitmap& snapshot = preview_->Player().CurrentFrame();
     QImage first;
     if (!snapshot.Empty())
         first = ImageOf(snapshot).copy();
@@ -459,6 +423,7 @@ TMargins TfrmCrop::Margins() const {
 
 void TfrmCrop::RecomputeCrop() {
     crop_ = SourceCrop(Margins(), videoWidth_, videoHeight_, picture_.Width, picture_.Height);
+    RefreshPreviews();
 }
 
 // --- Effects ---------------------------------------------------------------------------------------------
@@ -491,169 +456,23 @@ void TfrmCrop::DefaultClick() {
 
 // --- Pictures from the player ----------------------------------------------------------------------------
 
-// On the player's video thread: keeps a copy of the picture for the timer.
-void TfrmCrop::HookPicture(const TBitmap& bitmap) {
-    if (stopped_ || paused_)
-        return;
-    std::lock_guard lock(frameMutex_);
-    if (!frameCopy_)
-        frameCopy_ = std::make_unique<TBitmap>();
-    frameCopy_->Assign(bitmap);
-    frameFresh_ = true;
-}
-
 void TfrmCrop::RefreshPreviews() {
-    {
-        std::lock_guard lock(frameMutex_);
-        if (!frameCopy_)
-            return;
-        if (frameFresh_) {
-            shownFrame_.Assign(*frameCopy_);
-            frameFresh_ = false;
-        }
-    }
-    if (shownFrame_.Empty())
+    if (latest_.isNull())
         return;
-    imgPreview_->SetPicture(ImageOf(shownFrame_));
-    const int width = shownFrame_.Width() - crop_.Left - crop_.Right;
-    const int height = shownFrame_.Height() - crop_.Top - crop_.Bottom;
+    imgPreview_->SetPicture(latest_);
+    const int width = latest_.width() - crop_.Left - crop_.Right;
+    const int height = latest_.height() - crop_.Top - crop_.Bottom;
     if (width <= 0 || height <= 0) {
         imgOutput_->SetPicture({});
         return;
     }
-    const TBitmap* source = &shownFrame_;
+    QImage output = latest_;
     if (PictureAdjusted(Effects())) {
-        adjusted_.Assign(shownFrame_);
+        CopyPicture(latest_, adjusted_);
         AdjustPicture(adjusted_, Effects());
-        source = &adjusted_;
+        output = ImageOf(adjusted_);
     }
-    imgOutput_->SetPicture(ImageOf(*source).copy(crop_.Left, crop_.Top, width, height));
-}
-
-// --- Playing
-// -------------------------------------------------------------------------------------------------
-
-void TfrmCrop::SetPlaying(bool playing) {
-    btnPlay_->setEnabled(!playing);
-    btnPause_->setEnabled(playing);
-    btnStop_->setEnabled(playing);
-    trcPreview_->setEnabled(playing);
-}
-
-void TfrmCrop::FileOpened(int64_t duration) {
-    durationUs_ = duration;
-    lblPTS_->setText(ClockText(std::llround(duration / 1e6)));
-    trcPreview_->SetMax(trcPreview_->width());
-    trcPreview_->SetPositionL(0);
-    trcPreview_->setEnabled(true);
-    pressed_ = false;
-    player_.SetAudioVolume(trcVolume_->PositionL());
-}
-
-void TfrmCrop::Position(int64_t pts) {
-    lblTime_->setText(ClockText(std::llround(pts / 1e6)) + " / ");
-    if (!pressed_ && durationUs_ > 0)
-        trcPreview_->SetPositionL(static_cast<int>(trcPreview_->Max() * pts / durationUs_));
-}
-
-void TfrmCrop::State(TPlayState state) {
-    switch (state) {
-    case psPause:
-        paused_ = true;
-        btnPlay_->setEnabled(true);
-        btnPause_->setEnabled(false);
-        break;
-    case psStop:
-        stopped_ = true;
-        btnPlay_->setEnabled(true);
-        btnPause_->setEnabled(false);
-        btnStop_->setEnabled(false);
-        trcPreview_->setEnabled(false);
-        break;
-    case psEnd:
-        // Back to the start and paused; Play opens the file again.
-        stopped_ = true;
-        btnPlay_->setEnabled(true);
-        btnPause_->setEnabled(false);
-        player_.Seek(0, 0, false);
-        player_.Pause();
-        break;
-    default:
-        break;
-    }
-}
-
-void TfrmCrop::PlayClick() {
-    if (stopped_) {
-        if (!OpenFile()) {
-            btnPlay_->setEnabled(true);
-            btnPause_->setEnabled(false);
-            btnStop_->setEnabled(false);
-            trcPreview_->setEnabled(false);
-        }
-        return;
-    }
-    if (paused_) {
-        paused_ = false;
-        player_.Resume();
-        SetPlaying(true);
-    }
-}
-
-void TfrmCrop::PauseClick() {
-    paused_ = true;
-    player_.Pause();
-    btnPlay_->setEnabled(true);
-    btnPause_->setEnabled(false);
-}
-
-void TfrmCrop::StopClick() {
-    if (player_.IsPaused())
-        player_.Resume();
-    player_.Close(true);
-    stopped_ = true;
-    paused_ = false;
-    trcPreview_->SetPositionL(0);
-    SetPlaying(false);
-    lblTime_->setText("00:00:00");
-    lblPTS_->setText("00:00:00");
-    pan1_->SetPlayerOwnsPicture(false);
-}
-
-void TfrmCrop::MuteClick() {
-    const bool muted = !player_.Mute();
-    player_.SetMute(muted);
-    settings_.SetMute(muted);
-    btnMute_->setIcon(skin::MutePicture(muted));
-}
-
-bool TfrmCrop::eventFilter(QObject* watched, QEvent* event) {
-    const QEvent::Type type = event->type();
-    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease && type != QEvent::MouseMove)
-        return QDialog::eventFilter(watched, event);
-    const auto* mouse = static_cast<QMouseEvent*>(event);
-    const int x = static_cast<int>(mouse->position().x());
-    const bool held = (mouse->buttons() & Qt::LeftButton) != 0;
-    if (watched == trcVolume_) {
-        if (held)
-            trcVolume_->SetPositionL(BarPositionAt(*trcVolume_, x, trcVolume_->width() - 20));
-        return true;
-    }
-    if (watched != trcPreview_)
-        return false;
-    if (type == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton)
-        pressed_ = true;
-    if (held)
-        trcPreview_->SetPositionL(BarPositionAt(*trcPreview_, x, trcPreview_->width() - 15));
-    if (type == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton && pressed_) {
-        if (trcPreview_->Max() > 0)
-            player_.Seek(std::llround(static_cast<double>(trcPreview_->PositionL()) / trcPreview_->Max() *
-                                      durationUs_),
-                         0, false);
-        QThread::msleep(300);
-        pressed_ = false;
-    }
-    return true;
+    imgOutput_->SetPicture(output.copy(crop_.Left, crop_.Top, width, height));
 }
 
 // --- Ok and closing
@@ -692,17 +511,10 @@ void TfrmCrop::done(int result) {
     QDialog::done(result);
 }
 
-// Stops the timer and the player (waiting for its threads) before the pictures go away.
+// Stops the player (waiting for its threads) before the pictures go away.
 void TfrmCrop::CloseDown() {
-    timer_->stop();
-    stopped_ = true;
-    player_.OnPosition = nullptr;
-    player_.OnState = nullptr;
-    player_.OnHook = nullptr;
-    player_.Close(true);
-    std::lock_guard lock(frameMutex_);
-    frameCopy_.reset();
-    frameFresh_ = false;
+    preview_->Stop();
+    latest_ = {};
 }
 
 } // namespace tarnel

@@ -5,19 +5,16 @@
 #include "base/Bitmap.h"
 #include "core/CropGeometry.h"
 #include "core/PictureAdjustment.h"
-#include "player/FFPlayer.h"
 
 #include <QDialog>
-#include <atomic>
+#include <QImage>
 #include <memory>
-#include <mutex>
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QSpinBox;
 class QTabWidget;
-class QTimer;
 class QToolButton;
 
 namespace tarnel {
@@ -26,6 +23,7 @@ class TFileRow;
 class TMainSettings;
 class TPictureView;
 class TPreviewPanel;
+class TPreviewPlayer;
 class TRectTracker;
 class TTrackBar2;
 
@@ -43,18 +41,15 @@ public:
     // Opens the file and fills the dialog from the row, without showing it modally.
     bool Load(TFileRow& row);
 
-    void PlayClick();
-    void PauseClick();
-    void StopClick();
     void DefaultClick();
     void EffectResetClick();
-    void MuteClick();
     void OkClick();
-    // Draws the latest picture into both previews (the 100 ms timer does this while playing).
+    // Draws the latest picture from the player into both previews: the input as it is, the output
+    // adjusted and cropped.
     void RefreshPreviews();
 
     TRectTracker& Tracker() { return *tracker_; }
-    TFFPlayer& Player() { return player_; }
+    TPreviewPlayer& Preview() { return *preview_; }
     TBox PictureBox() const { return picture_; }
     TMargins Margins() const;
     TMargins Crop() const { return crop_; }
@@ -69,7 +64,6 @@ public:
 
 protected:
     void done(int result) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildPreviews();
@@ -78,24 +72,16 @@ private:
     void BuildButtons();
     QWidget* BuildEffectPage();
     QWidget* BuildCropPage();
-    bool OpenFile();
+    void ConnectPreview();
     void ShowFileName(const std::string& path);
     void ShowVideo();
     void ShowNoVideo();
-    void FileOpened(int64_t duration);
-    void Position(int64_t pts);
-    void State(TPlayState state);
-    void SetPlaying(bool playing);
-    void HookPicture(const TBitmap& bitmap);
     void PlaceFrame(const TBox& frame);
     void FrameDragged();
     void ShowMargins(const TMargins& margins);
     void RecomputeCrop();
     void CloseDown();
-    uintptr_t PanelHandle() const;
 
-    TMainSettings& settings_;
-    TFFPlayer player_;
     TFileRow* row_ = nullptr;
     TBox picture_;
     int videoWidth_ = 0;
@@ -105,18 +91,9 @@ private:
     bool frameMoving_ = false;
     bool frameDragging_ = false;
     bool showingMargins_ = false;
-    std::atomic<bool> stopped_{true};
-    std::atomic<bool> paused_{true};
-    bool pressed_ = false;
-    int64_t durationUs_ = 0;
 
-    // Written by the player's video thread, read by the timer.
-    std::mutex frameMutex_;
-    std::unique_ptr<TBitmap> frameCopy_;
-    bool frameFresh_ = false;
-    // The timer's own copy, adjusted and cropped on the main thread.
-    TBitmap shownFrame_;
-    TBitmap adjusted_;
+    QImage latest_;    // the player's latest picture (Format_BGR888)
+    TBitmap adjusted_; // the latest picture with the row's picture settings
 
     TPictureView* imgPreview_;
     TPictureView* imgOutput_;
@@ -141,7 +118,7 @@ private:
     QComboBox* cmbZoom_;
     QCheckBox* chkText_;
     QCheckBox* chkImage_;
-    QTimer* timer_;
+    std::unique_ptr<TPreviewPlayer> preview_;
 };
 
 } // namespace tarnel

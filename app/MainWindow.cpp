@@ -12,6 +12,7 @@
 #include "base/FFmpegLogger.h"
 #include "core/FolderSetting.h"
 #include "core/ShellServices.h"
+#include "preview/PreviewPlayer.h"
 #include "skin/SkinPictures.h"
 #include "widgets/CatalogueList.h"
 #include "widgets/FileListView.h"
@@ -47,7 +48,6 @@ TfrmMain::~TfrmMain() {
     converter_.OnTerminate = nullptr;
     converter_.OnPreviewBitmap = nullptr;
     converter_.Stop(true);
-    player_.Close(true);
 }
 
 void TfrmMain::CreateGlobalObject() {
@@ -71,9 +71,7 @@ std::string TfrmMain::LibraryFolder() const {
 }
 
 void TfrmMain::LoadMediaLibraries() {
-    if (player_.LibrariesLoaded())
-        return;
-    if (!player_.LoadLibraries(LibraryFolder()))
+    if (!preview_->LoadLibraries())
         AddLogLine(QString::fromStdString(Loader().LastLoadError()));
 }
 
@@ -91,9 +89,6 @@ void TfrmMain::showEvent(QShowEvent* event) {
         return;
     shownOnce_ = true;
 
-    btnPlay_->setEnabled(true);
-    for (QToolButton* button : {btnPause_, btnStop_, btnSnapshot_, btnPrevious_, btnNext_})
-        button->setEnabled(false);
     imgStill_->hide();
     imgStill_->setGeometry(pnlPreview_->geometry());
     {
@@ -101,18 +96,12 @@ void TfrmMain::showEvent(QShowEvent* event) {
         previewFrame_ = std::make_unique<TBitmap>();
     }
     spareFrame_ = std::make_unique<TBitmap>();
-    trcPreview_->setEnabled(false);
-    UpdatePreviousNext();
     btnPrevious_->setEnabled(false);
     btnNext_->setEnabled(false);
 
     ApplyFolderFallbacks();
     edtOutput_->setText(QString::fromStdString(settings_->OutputFolder()));
     edtFormat_->setTextMargins(4, 2, 0, 0);
-
-    trcVolume_->SetMin(0);
-    trcVolume_->SetMax(128);
-    ShowVolumeSettings();
 
     if (lvFiles_->RowCount() > 0)
         lvFiles_->ShowReportView();
@@ -149,7 +138,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     converter_.OnProgress = nullptr;
     converter_.OnTerminate = nullptr;
     converter_.Stop(true);
-    player_.Close(true);
+    StopPreview();
     {
         std::lock_guard lock(previewMutex_);
         previewFrame_.reset();
@@ -184,11 +173,7 @@ void TfrmMain::OpenOutputFolder() {
 }
 
 void TfrmMain::ShowVolumeSettings() {
-    showingSettings_ = true;
-    trcVolume_->SetPositionL(settings_->VolumeShown());
-    showingSettings_ = false;
-    muted_ = settings_->Mute();
-    btnMute_->setIcon(skin::MutePicture(muted_));
+    preview_->ShowVolumeSettings();
 }
 
 } // namespace tarnel

@@ -35,6 +35,7 @@ class TCatalogueList;
 class TFileListView;
 class TFileRow;
 class TPreviewPanel;
+class TPreviewPlayer;
 class TTrackBar2;
 class TfrmFileInfo;
 class TfrmPreference;
@@ -62,10 +63,11 @@ public:
     QLineEdit& OutputFolderField() { return *edtOutput_; }
     TTrackBar2& VolumeBar() { return *trcVolume_; }
     TTrackBar2& SeekBar() { return *trcPreview_; }
-    TFFPlayer& Player() { return player_; }
+    TPreviewPlayer& Preview() { return *preview_; }
+    TFFPlayer& Player();
     QToolButton& MuteButton() { return *btnMute_; }
     QMenu& EditMenu() { return *mnuEdit_; }
-    bool Muted() const { return muted_; }
+    bool Muted() const;
     QStringList LogLines() const;
     void AddLogLine(const QString& line);
 
@@ -97,16 +99,14 @@ public:
     // The conversion component's preview pictures (on the main thread).
     void PreviewReport(const TPreviewInfo& info);
     QImage LatestPreviewFrame();
-    // The preview panel (Play also runs Add on an empty list).
+    // The preview panel: Play plays on after Pause, else opens the selected row (row 0 when none
+    // is); on an empty list it runs Add first.
     void PlayClick();
-    void PauseClick();
     // Stop: also before a batch, Remove, Clear and the editing dialogs.
     void StopPreview();
     void PreviousClick();
     void NextClick();
-    void MuteClick();
     void SnapshotClick();
-    bool Paused() const { return paused_; }
     void OpenCatalogue(bool resize);
     void HideCatalogue();
     // Rereads "FormatName" and refills the catalogue list (show, and after the settings dialog).
@@ -143,14 +143,10 @@ private:
     TAfterActions AfterActions() override;
     void RunEnded(const TBatchSummary& summary) override;
     void ConnectPreview();
-    uintptr_t PanelHandle() const;
     int PreviewIndex() const;
     void UpdatePreviousNext();
-    void PlayerFileOpen(int64_t duration, int frameWidth, int frameHeight, int& screenWidth,
-                        int& screenHeight);
-    void PlayerPosition(int64_t pts);
-    void PlayerState(TPlayState state);
-    bool PreviewBarEvent(QObject* watched, QEvent* event);
+    void PreviewOpened(int64_t duration, int frameWidth, int frameHeight);
+    void ShowPreviewTimesAtRest();
     void DrawSeekTrack(QPainter& painter);
     void DrawSeekThumb(QPainter& painter, int x, int y);
     void DrawVolumeTrack(QPainter& painter);
@@ -163,7 +159,6 @@ private:
     std::unique_ptr<TGlobalObject> global_;
     std::unique_ptr<TMainSettings> settings_;
     TFFConverter converter_;
-    TFFPlayer player_;
     TFrameHookRenderer renderer_;
     std::unique_ptr<TBatchRun> batch_; // destroyed before the renderer, which its tasks draw with
     int runJobs_ = 1;
@@ -177,15 +172,7 @@ private:
     std::unique_ptr<TBitmap> spareFrame_;
     bool shownOnce_ = false;
     bool closing_ = false;
-    bool muted_ = false;
-    // Preview state.
-    bool paused_ = false;
-    bool playRequested_ = false;
-    bool seekDrag_ = false;
-    bool reportedPanel_ = false;
-    bool atEnd_ = false;           // the file played to its end; Play opens it again
-    bool showingSettings_ = false; // the volume shown at start-up is not written back
-    int64_t duration_ = 0;         // µs, of the file the preview opened
+    bool playRequested_ = false; // Play on an empty list: the files Add adds play
 
     // Menus
     QMenu* mnuFile_ = nullptr;
@@ -230,6 +217,7 @@ private:
     QPushButton* btnBrowse_ = nullptr;
     QPushButton* btnOpen_ = nullptr;
     QPlainTextEdit* memLog_ = nullptr;
+    std::unique_ptr<TPreviewPlayer> preview_; // made after the controls; goes before settings_
 };
 
 } // namespace tarnel

@@ -65,8 +65,6 @@ bool TfrmMain::CatalogueOwns(QObject* object) const {
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
-    if ((watched == trcPreview_ || watched == trcVolume_) && PreviewBarEvent(watched, event))
-        return true;
     if (watched == edtFormat_) {
         if (event->type() == QEvent::MouseButtonPress &&
             static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {

@@ -1,21 +1,18 @@
 #include "TrimDialog.h"
 
 #include "TrackBar2.h"
-#include "core/GlobalObject.h"
-#include "core/MainSettings.h"
 #include "core/ProgressEstimate.h"
+#include "preview/PreviewPlayer.h"
 #include "skin/SkinPictures.h"
 #include "widgets/DialogBars.h"
 #include "widgets/FileListView.h"
 #include "widgets/PreviewPanel.h"
 
-#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QThread>
 #include <QToolButton>
 #include <cmath>
 
@@ -41,26 +38,11 @@ int Width(const QPixmap& picture) {
 } // namespace
 
 TfrmTrim::TfrmTrim(TMainSettings& settings, QWidget* parent)
-    : QDialog(parent)
-    , settings_(settings) {
+    : QDialog(parent) {
     setObjectName("frmTrim");
     setWindowTitle("Trim");
     setFixedSize(902, 566);
-
-    auto* title = new QLabel("Trim", this);
-    title->setObjectName("lblCaption");
-    QFont bold = title->font();
-    bold.setBold(true);
-    bold.setPointSizeF(bold.pointSizeF() * 1.3);
-    title->setFont(bold);
-    title->setGeometry(kRangeLeft, 8, 200, 24);
-    auto* close = new QToolButton(this);
-    close->setObjectName("btnClose");
-    close->setText("✕");
-    close->setToolTip("Close");
-    close->setAutoRaise(true);
-    close->setGeometry(902 - 40, 6, 28, 26);
-    connect(close, &QToolButton::clicked, this, &QDialog::reject);
+    MakeTitleHeader(*this, "Trim", kRangeLeft);
 
     imgPreview_ = new TPreviewPanel(this);
     imgPreview_->setObjectName("imgPreview");
@@ -70,7 +52,6 @@ TfrmTrim::TfrmTrim(TMainSettings& settings, QWidget* parent)
     trcPreview_->setObjectName("trcPreview");
     trcPreview_->setGeometry(kRangeLeft, 396, kRangeWidth, 22);
     MakeHostDrawnBar(*trcPreview_);
-    trcPreview_->installEventFilter(this);
 
     btnPlay_ = MakeImageButton(this, "imgbtnPlay", "Play", skin::TButtonPicture::Play, kRangeLeft, 426);
     btnPause_ =
@@ -115,33 +96,28 @@ TfrmTrim::TfrmTrim(TMainSettings& settings, QWidget* parent)
     connect(defaults, &QPushButton::clicked, this, &TfrmTrim::DefaultClick);
     connect(ok, &QPushButton::clicked, this, &TfrmTrim::OkClick);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(btnPlay_, &QToolButton::clicked, this, &TfrmTrim::PlayClick);
-    connect(btnPause_, &QToolButton::clicked, this, &TfrmTrim::PauseClick);
-    connect(btnStop_, &QToolButton::clicked, this, &TfrmTrim::StopClick);
 
-    player_.SetHook(true);
-    if (!player_.LibrariesLoaded())
-        player_.LoadLibraries(TGlobalObject::ExecutableFolder() + "LibAV");
-    player_.OnFileOpen = [this](TCustomPlayer&, int64_t duration, int, int, int&, int&) {
-        FileOpened(duration);
-    };
-    player_.OnPosition = [this](TCustomPlayer&, int64_t pts) {
-        Position(pts);
-    };
-    player_.OnState = [this](TCustomPlayer&, TPlayState state) {
-        State(state);
-    };
+    preview_ = std::make_unique<TPreviewPlayer>(
+        *imgPreview_, settings,
+        TPreviewPlayer::TControls{
+            .Play = btnPlay_, .Pause = btnPause_, .Stop = btnStop_, .SeekBar = trcPreview_});
+    ConnectPreview();
 }
 
-TfrmTrim::~TfrmTrim() {
-    player_.OnFileOpen = nullptr;
-    player_.OnPosition = nullptr;
-    player_.OnState = nullptr;
-    player_.Close(true);
-}
+TfrmTrim::~TfrmTrim() = default;
 
-uintptr_t TfrmTrim::PanelHandle() const {
-    return PlayerWindowHandle(*imgPreview_);
+void TfrmTrim::ConnectPreview() {
+    connect(btnPlay_, &QToolButton::clicked, preview_.get(), &TPreviewPlayer::Play);
+    connect(preview_.get(), &TPreviewPlayer::Opened, this,
+            [this](int64_t duration) { FileOpened(duration); });
+    connect(preview_.get(), &TPreviewPlayer::PositionChanged, this, &TfrmTrim::ShowPosition);
+    connect(preview_.get(), &TPreviewPlayer::StateChanged, this, [this](TPreviewState state) {
+        if (state != TPreviewState::Closed)
+            return;
+        lblTime_->setText("00:00:00");
+        lblPTS_->setText("00:00:00");
+    });
+    preview_->LoadLibraries();
 }
 
 int TfrmTrim::Edit(TFileRow& row, bool selectedFirst) {
@@ -154,9 +130,7 @@ bool TfrmTrim::Load(TFileRow& row, bool selectedFirst) {
     trcPosition_->setGeometry(kRangeLeft, kRangeTop, kRangeWidth, kRangeHeight);
     lblPTS_->clear();
     lblTime_->clear();
-    if (!player_.LibrariesLoaded() && !player_.LoadLibraries(TGlobalObject::ExecutableFolder() + "LibAV"))
-        return false;
-    if (!OpenFile())
+    if (!preview_->Open(row.Record().SourceFile))
         return false;
     const TlvFilesRecord& record = row.Record();
     if (record.TrimStart >= 0)
@@ -176,102 +150,17 @@ bool TfrmTrim::Load(TFileRow& row, bool selectedFirst) {
     return true;
 }
 
-bool TfrmTrim::OpenFile() {
-    imgPreview_->SetPlayerOwnsPicture(PanelHandle() != 0);
-    const bool opened = player_.Open(row_->Record().SourceFile, PanelHandle());
-    SetPlaying(opened);
-    stopped_ = !opened;
-    paused_ = false;
-    return opened;
-}
-
-void TfrmTrim::SetPlaying(bool playing) {
-    btnPlay_->setEnabled(!playing);
-    btnPause_->setEnabled(playing);
-    btnStop_->setEnabled(playing);
-    trcPreview_->setEnabled(playing);
-}
-
 void TfrmTrim::FileOpened(int64_t duration) {
-    durationUs_ = duration;
     duration_ = Rounded(duration / 1e6);
     lblPTS_->setText(ClockText(duration_));
-    trcPreview_->SetMax(static_cast<int>(duration_));
     trcPosition_->SetMax(static_cast<int>(duration_));
     trcPosition_->SetPositionU(trcPosition_->Max());
     trcPosition_->SetPositionL(0);
     rightLimit_ = trcPosition_->width() - Width(skin::RangeMarker(false));
-    player_.SetMute(settings_.Mute());
-    pressed_ = false;
-    trcPreview_->setEnabled(true);
-    trcPreview_->SetPositionL(0);
 }
 
-void TfrmTrim::Position(int64_t pts) {
+void TfrmTrim::ShowPosition(int64_t pts) {
     lblTime_->setText(ClockText(Rounded(pts / 1e6)) + " / ");
-    if (!pressed_ && durationUs_ > 0)
-        trcPreview_->SetPositionL(
-            static_cast<int>(Rounded(static_cast<double>(trcPreview_->Max()) * pts / durationUs_)));
-}
-
-void TfrmTrim::State(TPlayState state) {
-    switch (state) {
-    case psPause:
-        paused_ = true;
-        btnPlay_->setEnabled(true);
-        btnPause_->setEnabled(false);
-        break;
-    case psStop:
-        stopped_ = true;
-        btnPlay_->setEnabled(true);
-        btnPause_->setEnabled(false);
-        btnStop_->setEnabled(false);
-        trcPreview_->setEnabled(false);
-        break;
-    case psEnd:
-        btnPlay_->setEnabled(true);
-        btnPause_->setEnabled(false);
-        stopped_ = true;
-        player_.Seek(0, 0, false);
-        player_.Pause();
-        break;
-    default:
-        break;
-    }
-}
-
-void TfrmTrim::PlayClick() {
-    if (paused_) {
-        paused_ = false;
-        player_.Resume();
-        SetPlaying(true);
-        return;
-    }
-    if (stopped_ && row_)
-        OpenFile();
-}
-
-void TfrmTrim::PauseClick() {
-    paused_ = true;
-    player_.Pause();
-    btnPlay_->setEnabled(true);
-    btnPause_->setEnabled(false);
-}
-
-void TfrmTrim::StopClick() {
-    if (player_.IsPaused())
-        player_.Resume();
-    player_.Close(true);
-    trcPreview_->SetPositionL(0);
-    trcPreview_->setEnabled(false);
-    stopped_ = true;
-    paused_ = false;
-    btnPlay_->setEnabled(true);
-    btnStop_->setEnabled(false);
-    btnPause_->setEnabled(false);
-    lblTime_->setText("00:00:00");
-    lblPTS_->setText("00:00:00");
-    imgPreview_->SetPlayerOwnsPicture(false);
 }
 
 void TfrmTrim::DefaultClick() {
@@ -307,8 +196,7 @@ void TfrmTrim::OkClick() {
 // Closing in any way closes the player, waiting for its threads: SDL is shared by the whole
 // program, and the next preview must not start while this one still shuts it down.
 void TfrmTrim::done(int result) {
-    player_.Close(true);
-    imgPreview_->SetPlayerOwnsPicture(false);
+    preview_->Stop();
     QDialog::done(result);
 }
 
@@ -323,18 +211,16 @@ void TfrmTrim::MoveStartMarker(int x) {
         leftX_ = x - ws;
         start_ = Rounded(static_cast<double>(leftX_) / trcPosition_->width() * duration_);
     }
-    trcPreview_->SetPositionL(static_cast<int>(start_));
+    preview_->ShowOnSeekBar(start_ * 1000000);
     edtStart_->setText(ClockText(start_));
-    pressed_ = true;
 }
 
 void TfrmTrim::MoveEndMarker(int x) {
     const int we = HalfWidth(skin::RangeMarker(false));
     rightX_ = x - we;
     end_ = rightLimit_ > 0 ? Rounded(static_cast<double>(rightX_) / rightLimit_ * duration_) : 0;
-    trcPreview_->SetPositionL(static_cast<int>(end_));
+    preview_->ShowOnSeekBar(end_ * 1000000);
     edtTrimLength_->setText(ClockText(end_));
-    pressed_ = true;
 }
 
 void TfrmTrim::RangeClick(int x, bool dragging) {
@@ -360,39 +246,22 @@ void TfrmTrim::RangeClick(int x, bool dragging) {
     trcPosition_->update();
 }
 
+// The range bar's markers show their time on the preview bar; letting go seeks there.
 bool TfrmTrim::eventFilter(QObject* watched, QEvent* event) {
-    const bool mouse = event->type() == QEvent::MouseButtonPress ||
-                       event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::MouseMove;
-    if (!mouse)
+    const QEvent::Type type = event->type();
+    if (watched != trcPosition_ ||
+        (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease && type != QEvent::MouseMove))
         return QDialog::eventFilter(watched, event);
-    const auto* m = static_cast<QMouseEvent*>(event);
-    // A press on either bar grabs the mouse, so its release reaches the same bar wherever it happens;
-    // the release then seeks to the preview bar's position.
-    if (event->type() == QEvent::MouseButtonPress && m->button() == Qt::LeftButton)
-        pressed_ = true;
-    const int x = static_cast<int>(m->position().x());
-    if (watched == trcPosition_) {
-        if ((event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease) &&
-            m->button() == Qt::LeftButton)
-            RangeClick(x, false);
-        else if (event->type() == QEvent::MouseMove && (m->buttons() & Qt::LeftButton))
-            RangeClick(x, true);
-    } else if (watched == trcPreview_ && event->type() == QEvent::MouseMove &&
-               (m->buttons() & Qt::LeftButton)) {
-        trcPreview_->SetPositionL(
-            BarPositionAt(*trcPreview_, x, trcPreview_->width() - HalfWidth(skin::SeekThumb())));
-    }
-    if (event->type() == QEvent::MouseButtonRelease && m->button() == Qt::LeftButton && pressed_ &&
-        (watched == trcPosition_ || watched == trcPreview_)) {
-        if (trcPreview_->Max() > 0)
-            player_.Seek(
-                Rounded(static_cast<double>(trcPreview_->PositionL()) / trcPreview_->Max() * durationUs_), 0,
-                false);
-        QThread::msleep(300);
-        pressed_ = false;
-    }
-    // The bars' own mouse handling would move their thumbs: the dialog does that itself.
-    return watched == trcPosition_ || watched == trcPreview_;
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    const int x = static_cast<int>(mouse->position().x());
+    if (type != QEvent::MouseMove && mouse->button() == Qt::LeftButton)
+        RangeClick(x, false);
+    else if (type == QEvent::MouseMove && (mouse->buttons() & Qt::LeftButton))
+        RangeClick(x, true);
+    if (type == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton)
+        preview_->SeekToBar();
+    // The bar's own mouse handling would move its thumbs: the dialog does that itself.
+    return true;
 }
 
 void TfrmTrim::DrawRangeBar(QPainter& painter) {

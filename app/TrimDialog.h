@@ -2,10 +2,9 @@
 // bar while the file plays; "Ok" stores it in the row.
 #pragma once
 
-#include "player/FFPlayer.h"
-
 #include <QDialog>
 #include <cstdint>
+#include <memory>
 
 class QLabel;
 class QLineEdit;
@@ -17,6 +16,7 @@ namespace tarnel {
 class TFileRow;
 class TMainSettings;
 class TPreviewPanel;
+class TPreviewPlayer;
 class TTrackBar2;
 
 class TfrmTrim : public QDialog {
@@ -36,9 +36,6 @@ public:
     // Opens the file and reads the row's trim, without showing the dialog modally.
     bool Load(TFileRow& row, bool selectedFirst);
 
-    void PlayClick();
-    void PauseClick();
-    void StopClick();
     void DefaultClick();
     void OkClick();
 
@@ -47,7 +44,7 @@ public:
     int64_t Duration() const { return duration_; }
     TTrackBar2& RangeBar() { return *trcPosition_; }
     TTrackBar2& PreviewBar() { return *trcPreview_; }
-    TFFPlayer& Player() { return player_; }
+    TPreviewPlayer& Preview() { return *preview_; }
     int RightLimit() const { return rightLimit_; }
     int LeftX() const { return leftX_; }
     int RightX() const { return rightX_; }
@@ -57,31 +54,22 @@ protected:
     void done(int result) override;
 
 private:
-    bool OpenFile();
+    void ConnectPreview();
     void FileOpened(int64_t duration);
-    void Position(int64_t pts);
-    void State(TPlayState state);
-    void SetPlaying(bool playing);
+    void ShowPosition(int64_t pts);
     // The press/release rule and the drag rule of the range bar at x.
     void RangeClick(int x, bool dragging);
     void MoveStartMarker(int x);
     void MoveEndMarker(int x);
     void DrawRangeBar(QPainter& painter);
-    uintptr_t PanelHandle() const;
 
-    TMainSettings& settings_;
-    TFFPlayer player_;
     TFileRow* row_ = nullptr;
-    int64_t start_ = 0;
-    int64_t end_ = 0;
-    int64_t duration_ = 0;
-    int64_t durationUs_ = 0;
+    int64_t start_ = 0;    // s
+    int64_t end_ = 0;      // s
+    int64_t duration_ = 0; // s, rounded
     int leftX_ = 0;
     int rightX_ = 0;
     int rightLimit_ = 0;
-    bool pressed_ = false;
-    bool stopped_ = true;
-    bool paused_ = false;
 
     TPreviewPanel* imgPreview_;
     TTrackBar2* trcPreview_;
@@ -93,6 +81,7 @@ private:
     QLineEdit* edtTrimLength_;
     QLabel* lblTime_;
     QLabel* lblPTS_;
+    std::unique_ptr<TPreviewPlayer> preview_;
 };
 
 } // namespace tarnel

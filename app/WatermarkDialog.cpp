@@ -1,9 +1,8 @@
 #include "WatermarkDialog.h"
 
 #include "TrackBar2.h"
-#include "core/GlobalObject.h"
-#include "core/MainSettings.h"
 #include "core/ShellServices.h"
+#include "preview/PreviewPlayer.h"
 #include "render/FrameHookRenderer.h"
 #include "skin/SkinPictures.h"
 #include "widgets/DialogBars.h"
@@ -19,12 +18,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyledItemDelegate>
-#include <QThread>
 #include <QToolButton>
 #include <algorithm>
 #include <cmath>
@@ -181,7 +178,6 @@ const std::vector<std::pair<const char*, QColor>>& TfrmWaterMark::StandardColors
 TfrmWaterMark::TfrmWaterMark(TMainSettings& settings, TShellServices& services, std::string helpPage,
                              QWidget* parent)
     : QDialog(parent)
-    , settings_(settings)
     , services_(services)
     , helpPage_(std::move(helpPage)) {
     setObjectName("frmWaterMark");
@@ -191,42 +187,32 @@ TfrmWaterMark::TfrmWaterMark(TMainSettings& settings, TShellServices& services, 
     BuildLayerControls();
     BuildTextControls();
     BuildButtons();
-
-    player_.SetHook(false);
-    player_.OnFileOpen = [this](TCustomPlayer&, int64_t duration, int frameWidth, int frameHeight,
-                                int& screenWidth, int& screenHeight) {
-        FileOpened(duration, frameWidth, frameHeight, screenWidth, screenHeight);
-    };
-    player_.OnPosition = [](TCustomPlayer&, int64_t) {
-    };
-    player_.OnState = [this](TCustomPlayer&, TPlayState state) {
-        State(state);
-    };
-    player_.OnHook = [this](TCustomPlayer&, TBitmap& bitmap, int64_t pts) {
-        HookPicture(bitmap, pts);
-    };
+    preview_ = std::make_unique<TPreviewPlayer>(
+        *pan1_, settings,
+        TPreviewPlayer::TControls{.Play = btnPlay_, .Pause = btnPause_, .SeekBar = trcPreview_});
+    ConnectPreview();
 }
 
 TfrmWaterMark::~TfrmWaterMark() {
     CloseDown();
 }
 
+void TfrmWaterMark::ConnectPreview() {
+    connect(btnPlay_, &QToolButton::clicked, preview_.get(), &TPreviewPlayer::Play);
+    connect(preview_.get(), &TPreviewPlayer::Opened, this, &TfrmWaterMark::FileOpened);
+    connect(preview_.get(), &TPreviewPlayer::PictureArrived, this, &TfrmWaterMark::PictureArrived);
+    preview_->HandOverPictures(true);
+    preview_->LoadLibraries();
+}
+
+int64_t TfrmWaterMark::DurationUs() const {
+    return preview_->Duration();
+}
+
 // --- Building the window -----------------------------------------------------------------------
 
 void TfrmWaterMark::BuildView() {
-    auto* title = new QLabel("Watermark", this);
-    QFont bold = title->font();
-    bold.setBold(true);
-    bold.setPointSizeF(bold.pointSizeF() * 1.3);
-    title->setFont(bold);
-    title->setGeometry(kViewLeft, 8, 200, 24);
-    auto* close = new QToolButton(this);
-    close->setObjectName("btnClose");
-    close->setText("✕");
-    close->setToolTip("Close");
-    close->setAutoRaise(true);
-    close->setGeometry(kWidth - 40, 6, 28, 26);
-    connect(close, &QToolButton::clicked, this, &TfrmWaterMark::CancelClick);
+    MakeTitleHeader(*this, "Watermark", kViewLeft);
 
     imgView_ = new TLayerView(this);
     imgView_->setObjectName("ImgView");
@@ -256,14 +242,10 @@ void TfrmWaterMark::BuildView() {
     trcPreview_->setObjectName("trcPreview");
     trcPreview_->setGeometry(kViewLeft, barTop, kViewWidth, 22);
     MakeHostDrawnBar(*trcPreview_);
-    trcPreview_->installEventFilter(this);
-    trcPreview_->setEnabled(false);
     btnPlay_ =
         MakeImageButton(this, "imgbtnPlay", "Play", skin::TButtonPicture::Play, kViewLeft, barTop + 28);
     btnPause_ = MakeImageButton(this, "imgbtnpause", "Pause", skin::TButtonPicture::Pause, kViewLeft + 38,
                                 barTop + 28);
-    connect(btnPlay_, &QToolButton::clicked, this, &TfrmWaterMark::PlayClick);
-    connect(btnPause_, &QToolButton::clicked, this, &TfrmWaterMark::PauseClick);
     lblTime_ = new QLabel("00:00:00", this);
     lblTime_->setObjectName("lblTime");
     lblTime_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -468,10 +450,6 @@ void TfrmWaterMark::BuildButtons() {
     connect(cancel, &QPushButton::clicked, this, &TfrmWaterMark::CancelClick);
 }
 
-uintptr_t TfrmWaterMark::PanelHandle() const {
-    return PlayerWindowHandle(*pan1_);
-}
-
 // --- Showing the dialog and opening the file -----------------------------------------------------
 
 int TfrmWaterMark::Edit(TFileRow& row) {
@@ -494,15 +472,11 @@ bool TfrmWaterMark::Load(TFileRow& row) {
         for (int size = 7; size <= 70; ++size)
             cmbSize_->addItem(QString::number(size));
     ApplyDefaults();
-    if (!player_.LibrariesLoaded())
-        player_.LoadLibraries(TGlobalObject::ExecutableFolder() + "LibAV");
-    if (!OpenFile()) {
+    if (!preview_->Open(row.Record().SourceFile)) {
         // The file no longer opens: the stored layers stay listed so that "Ok" keeps them.
         RebuildFromRecord();
         return false;
     }
-    btnPlay_->setEnabled(false);
-    btnPause_->setEnabled(true);
     return true;
 }
 
@@ -521,36 +495,17 @@ void TfrmWaterMark::ApplyDefaults() {
     SetLayerControlsEnabled(lsbox_->count() > 0);
 }
 
-bool TfrmWaterMark::OpenFile() {
-    pan1_->SetPlayerOwnsPicture(PanelHandle() != 0);
-    return row_ && player_.Open(row_->Record().SourceFile, PanelHandle());
-}
-
-void TfrmWaterMark::FileOpened(int64_t duration, int frameWidth, int frameHeight, int& screenWidth,
-                               int& screenHeight) {
-    screenWidth = pan1_->width();
-    screenHeight = pan1_->height();
-    {
-        std::lock_guard lock(pictureMutex_);
-        pictureCopy_ = true;
-    }
-    player_.SetHook(false);
-    durationUs_ = std::max<int64_t>(0, duration);
-    lblPTS_->setText(ClockText(std::llround(durationUs_ / 1e6)));
+void TfrmWaterMark::FileOpened(int64_t duration, int frameWidth, int frameHeight) {
+    const int64_t durationUs = std::max<int64_t>(0, duration);
+    lblPTS_->setText(ClockText(std::llround(durationUs / 1e6)));
     trcRange_->SetMin(0);
-    trcRange_->SetMax(static_cast<int>(durationUs_ / 1000000));
+    trcRange_->SetMax(static_cast<int>(durationUs / 1000000));
     trcRange_->SetPositionL(0);
     trcRange_->SetPositionU(trcRange_->Max());
-    trcPreview_->SetMax(static_cast<int>(std::llround(durationUs_ / 1e6)));
-    trcPreview_->setEnabled(true);
     trcHorz_->SetMax(std::max(0, frameWidth));
     trcVert_->SetMax(std::max(0, frameHeight));
     imgView_->SetPictureSize(QSize(std::max(1, frameWidth), std::max(1, frameHeight)));
-    player_.SetMute(settings_.Mute());
-    trcPreview_->SetPositionU(0);
-    trcPreview_->SetPositionL(0);
     RebuildFromRecord();
-    player_.SetHook(true);
 }
 
 // Lists the row's stored layers, each with a view layer at its stored place, opacity and time.
@@ -597,52 +552,21 @@ TWmItemRec& TfrmWaterMark::AddEntry(const QString& caption, std::unique_ptr<TWmI
 
 // --- Pictures from the player ----------------------------------------------------------------------
 
-// On the player's video thread: the picture is copied with the source crop outlined, and handed to
-// the main thread, which alone touches the view and the layers.
-void TfrmWaterMark::HookPicture(TBitmap& bitmap, int64_t pts) {
-    if (closing_ || bitmap.Empty())
-        return;
-    QImage copy(bitmap.Bits(), bitmap.Width(), bitmap.Height(), bitmap.RowSize(), QImage::Format_BGR888);
-    copy = copy.convertToFormat(QImage::Format_RGB888);
+void TfrmWaterMark::PictureArrived(QImage picture, int64_t pts) {
+    picture = picture.convertToFormat(QImage::Format_RGB888);
     if (row_) {
         const TlvFilesRecord& record = row_->Record();
-        QPainter painter(&copy);
+        QPainter painter(&picture);
         painter.setPen(QPen(kCropOutline, 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
-        painter.drawRect(QRect(QPoint(record.CropLeft, record.CropTop),
-                               QPoint(copy.width() - record.CropRight, copy.height() - record.CropBottom)));
+        painter.drawRect(
+            QRect(QPoint(record.CropLeft, record.CropTop),
+                  QPoint(picture.width() - record.CropRight, picture.height() - record.CropBottom)));
     }
-    std::lock_guard lock(pictureMutex_);
-    pendingPicture_ = std::move(copy);
-    pendingPts_ = pts;
-    if (deliveryPosted_)
-        return;
-    deliveryPosted_ = true;
-    QMetaObject::invokeMethod(this, &TfrmWaterMark::DeliverPicture, Qt::QueuedConnection);
-}
-
-void TfrmWaterMark::DeliverPicture() {
-    QImage picture;
-    int64_t pts;
-    {
-        std::lock_guard lock(pictureMutex_);
-        deliveryPosted_ = false;
-        picture = std::move(pendingPicture_);
-        pendingPicture_ = {};
-        pts = pendingPts_;
-    }
-    if (!picture.isNull() && !closing_)
-        ShowPicture(picture, pts);
+    ShowPicture(picture, pts);
 }
 
 void TfrmWaterMark::ShowPicture(const QImage& picture, int64_t pts) {
     lblTime_->setText(ClockText(std::llround(pts / 1e6)));
-    if (!pressed_ && durationUs_ > 0)
-        trcPreview_->SetPositionL(static_cast<int>(trcPreview_->Max() * pts / durationUs_));
-    {
-        std::lock_guard lock(pictureMutex_);
-        if (!pictureCopy_)
-            return;
-    }
     const int64_t second = pts / 1000000;
     for (const auto& entry : entries_)
         entry->Layer->setVisible(entry->Rec.StartSecond <= second && second <= entry->Rec.EndSecond);
@@ -686,7 +610,6 @@ void TfrmWaterMark::PaintTextLayer(TWmItemRec& entry) {
 
 void TfrmWaterMark::AddTextClick() {
     HideTextEditor();
-    player_.SetHook(false);
     auto entry = std::make_unique<TWmItemRec>();
     TWmRec& rec = entry->Rec;
     rec.Kind = 0;
@@ -698,7 +621,7 @@ void TfrmWaterMark::AddTextClick() {
     // because a new text layer starts without a background.
     rec.BackOpaque = rbBackColor_->isChecked();
     rec.StartSecond = 0;
-    rec.EndSecond = static_cast<int32_t>(durationUs_ / 1000000);
+    rec.EndSecond = static_cast<int32_t>(DurationUs() / 1000000);
     TWmItemRec& added = AddEntry("Add Text", std::move(entry));
     const QSize size = TFrameHookRenderer::TextExtent(added.Rec.Font, added.Rec.Text);
     const QPointF centre = imgView_->VisibleCentre();
@@ -712,7 +635,6 @@ void TfrmWaterMark::AddTextClick() {
     added.Rec.TextTop = Rounded(location.top());
     added.Rec.TextWidth = Rounded(location.width());
     added.Rec.TextHeight = Rounded(location.height());
-    player_.SetHook(true);
     const int index = static_cast<int>(entries_.size()) - 1;
     lsbox_->setFocus();
     lsbox_->setCurrentRow(index);
@@ -723,19 +645,15 @@ void TfrmWaterMark::AddTextClick() {
 
 void TfrmWaterMark::AddImageClick() {
     HideTextEditor();
-    player_.SetHook(false);
     const std::vector<std::string> chosen =
         services_.ChooseFilesToOpen({{"Bitmap files (*.bmp)", "*.bmp"},
                                      {"Pictures (*.bmp;*.png;*.jpg;*.jpeg)", "*.bmp;*.png;*.jpg;*.jpeg"}});
-    if (chosen.empty()) {
-        player_.SetHook(true);
+    if (chosen.empty())
         return;
-    }
     const std::string& file = chosen.front();
     const QImage picture(QString::fromStdString(file));
     if (picture.isNull()) {
         services_.ShowMessage("Cannot read the picture " + file, "Warning", TMessageIcon::Warning);
-        player_.SetHook(true);
         return;
     }
     auto entry = std::make_unique<TWmItemRec>();
@@ -755,8 +673,7 @@ void TfrmWaterMark::AddImageClick() {
     rec.ImageHeight = Rounded(location.height());
     rec.ImageAlpha = static_cast<uint32_t>(trcAlpha_->PositionL());
     rec.StartSecond = 0;
-    rec.EndSecond = static_cast<int32_t>(durationUs_ / 1000000);
-    player_.SetHook(true);
+    rec.EndSecond = static_cast<int32_t>(DurationUs() / 1000000);
     const int index = static_cast<int>(entries_.size()) - 1;
     lsbox_->setFocus();
     lsbox_->setCurrentRow(index);
@@ -1007,16 +924,10 @@ void TfrmWaterMark::OkClick() {
             stored.push_back(std::move(layer));
         }
     }
-    player_.SetHook(false);
-    player_.Close(true);
     accept();
 }
 
 void TfrmWaterMark::CancelClick() {
-    player_.SetHook(false);
-    if (player_.IsPaused())
-        player_.Resume();
-    player_.Close(true);
     reject();
 }
 
@@ -1029,96 +940,14 @@ void TfrmWaterMark::done(int result) {
     QDialog::done(result);
 }
 
-// The player is closed waiting for its threads: the next player of the program may only start once
-// this one is gone.
+// The player is closed, waiting for its threads, before the layers go.
 void TfrmWaterMark::CloseDown() {
-    closing_ = true;
-    player_.SetHook(false);
-    player_.OnFileOpen = nullptr;
-    player_.OnState = nullptr;
-    player_.OnHook = nullptr;
-    player_.Close(true);
-    {
-        std::lock_guard lock(pictureMutex_);
-        pictureCopy_ = false;
-        pendingPicture_ = {};
-    }
+    preview_->Stop();
     HideTextEditor();
     imgView_->Select(nullptr);
     imgView_->RemoveAllLayers();
     entries_.clear();
     lsbox_->clear();
-}
-
-// --- Playing ------------------------------------------------------------------------------------------
-
-void TfrmWaterMark::PlayClick() {
-    player_.Resume();
-    std::lock_guard lock(pictureMutex_);
-    pictureCopy_ = true; // pictures show again after the end of the file
-    btnPlay_->setEnabled(false);
-    btnPause_->setEnabled(true);
-    trcPreview_->setEnabled(true);
-}
-
-void TfrmWaterMark::PauseClick() {
-    player_.Pause();
-    btnPlay_->setEnabled(true);
-    btnPause_->setEnabled(false);
-}
-
-void TfrmWaterMark::State(TPlayState state) {
-    if (state != psEnd)
-        return;
-    trcPreview_->SetPositionU(0);
-    trcPreview_->SetPositionL(0);
-    player_.Seek(0, 4, false);
-    player_.Pause();
-    btnPlay_->setEnabled(true);
-    btnPause_->setEnabled(false);
-    trcPreview_->setEnabled(false);
-    std::lock_guard lock(pictureMutex_);
-    pictureCopy_ = false; // the view keeps the last picture
-}
-
-void TfrmWaterMark::PreviewPressed(int x) {
-    pressed_ = true;
-    const int span = trcPreview_->width() - static_cast<int>(std::lround(skin::SeekThumb().width() / 2.0));
-    const int position = BarPositionAt(*trcPreview_, x, span);
-    trcPreview_->SetPositionL(position);
-    if (trcPreview_->Max() > 0) {
-        const double max = trcPreview_->Max();
-        player_.Pause();
-        player_.Seek(std::llround((position + 1) / max * durationUs_), 4, true);
-        player_.Seek(std::llround(position / max * durationUs_), 0, false);
-        QThread::msleep(500);
-        player_.Resume();
-    }
-    pressed_ = false;
-}
-
-void TfrmWaterMark::PreviewDragged(int x) {
-    const int span = trcPreview_->width() - static_cast<int>(std::lround(skin::SeekThumb().width() / 2.0));
-    const int position = BarPositionAt(*trcPreview_, x, span);
-    trcPreview_->SetPositionL(position);
-    if (trcPreview_->Max() > 0)
-        player_.Seek(std::llround(position / static_cast<double>(trcPreview_->Max()) * durationUs_), 0,
-                     false);
-}
-
-bool TfrmWaterMark::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != trcPreview_)
-        return QDialog::eventFilter(watched, event);
-    const QEvent::Type type = event->type();
-    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease && type != QEvent::MouseMove)
-        return false;
-    const auto* mouse = static_cast<QMouseEvent*>(event);
-    const int x = static_cast<int>(mouse->position().x());
-    if (type == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton)
-        PreviewPressed(x);
-    else if (type == QEvent::MouseMove && (mouse->buttons() & Qt::LeftButton))
-        PreviewDragged(x);
-    return true;
 }
 
 } // namespace tarnel

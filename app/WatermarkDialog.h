@@ -4,13 +4,10 @@
 #pragma once
 
 #include "core/FilesRecord.h"
-#include "player/FFPlayer.h"
 
 #include <QDialog>
 #include <QImage>
-#include <atomic>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 class QCheckBox;
@@ -29,6 +26,7 @@ class TLayerItem;
 class TLayerView;
 class TMainSettings;
 class TPreviewPanel;
+class TPreviewPlayer;
 class TShellServices;
 class TTrackBar2;
 
@@ -66,8 +64,6 @@ public:
     void OkClick();
     void CancelClick();
     void HelpClick();
-    void PlayClick();
-    void PauseClick();
 
     // A picture of the playing file at `pts` (µs): the time label, the preview bar, which layers
     // belong to the picture's second, and the picture under the layers.
@@ -92,15 +88,14 @@ public:
     QLineEdit& TextEditor() { return *edtText_; }
     QLineEdit& StartField() { return *edtStart_; }
     QLineEdit& EndField() { return *edtEnd_; }
-    TFFPlayer& Player() { return player_; }
-    int64_t DurationUs() const { return durationUs_; }
+    TPreviewPlayer& Preview() { return *preview_; }
+    int64_t DurationUs() const;
 
     // The colour lists' entries in their order (names and colours), before the system colours.
     static const std::vector<std::pair<const char*, QColor>>& StandardColors();
 
 protected:
     void done(int result) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildView();
@@ -108,11 +103,10 @@ private:
     void BuildTextControls();
     void BuildButtons();
     void ApplyDefaults();
-    bool OpenFile();
-    void FileOpened(int64_t duration, int frameWidth, int frameHeight, int& screenWidth, int& screenHeight);
-    void State(TPlayState state);
-    void HookPicture(TBitmap& bitmap, int64_t pts);
-    void DeliverPicture();
+    void ConnectPreview();
+    void FileOpened(int64_t duration, int frameWidth, int frameHeight);
+    // A picture from the player with the row's source crop outlined on it.
+    void PictureArrived(QImage picture, int64_t pts);
     void RebuildFromRecord();
     TWmItemRec& AddEntry(const QString& caption, std::unique_ptr<TWmItemRec> entry);
     TWmItemRec* Selected();
@@ -127,30 +121,15 @@ private:
     void PositionBarChanged(bool horizontal);
     void RangeChanged();
     void HideTextEditor();
-    void PreviewPressed(int x);
-    void PreviewDragged(int x);
     void CloseDown();
     TFontSpec FontFromControls() const;
-    uintptr_t PanelHandle() const;
 
-    TMainSettings& settings_;
     TShellServices& services_;
     std::string helpPage_;
-    TFFPlayer player_;
     TFileRow* row_ = nullptr;
     std::vector<std::unique_ptr<TWmItemRec>> entries_;
-    int64_t durationUs_ = 0;
-    bool pressed_ = false;
     bool rebuilt_ = false; // the list was filled from the row
-    bool pictureCopy_ = false;
     int editorEntry_ = -1;
-
-    // Handed from the player's video thread to the main thread.
-    std::mutex pictureMutex_;
-    QImage pendingPicture_;
-    int64_t pendingPts_ = 0;
-    bool deliveryPosted_ = false;
-    std::atomic<bool> closing_{false};
 
     TLayerView* imgView_;
     TPreviewPanel* pan1_;
@@ -186,6 +165,7 @@ private:
     QToolButton* btnPause_;
     QLabel* lblTime_;
     QLabel* lblPTS_;
+    std::unique_ptr<TPreviewPlayer> preview_;
 };
 
 } // namespace tarnel

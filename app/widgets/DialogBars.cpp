@@ -3,6 +3,8 @@
 #include "TrackBar2.h"
 #include "core/ProgressEstimate.h"
 
+#include <QDialog>
+#include <QLabel>
 #include <QPainter>
 #include <QToolButton>
 #include <cmath>
@@ -16,6 +18,23 @@ const QColor kPlayed(118, 152, 202);
 const QColor kRest(36, 75, 123);
 
 } // namespace
+
+void MakeTitleHeader(QDialog& dialog, const QString& caption, int left) {
+    auto* title = new QLabel(caption, &dialog);
+    title->setObjectName("lblCaption");
+    QFont bold = title->font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.3);
+    title->setFont(bold);
+    title->setGeometry(left, 8, 200, 24);
+    auto* close = new QToolButton(&dialog);
+    close->setObjectName("btnClose");
+    close->setText("✕");
+    close->setToolTip("Close");
+    close->setAutoRaise(true);
+    close->setGeometry(dialog.width() - 40, 6, 28, 26);
+    QObject::connect(close, &QToolButton::clicked, &dialog, &QDialog::reject);
+}
 
 QToolButton* MakeImageButton(QWidget* parent, const char* name, const char* hint,
                              skin::TButtonPicture picture, int x, int y) {

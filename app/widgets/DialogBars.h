@@ -1,5 +1,5 @@
-// Pieces the trim and crop dialogs share: image buttons and their host-drawn preview and volume
-// bars (background, track picture, played part, rest, thumb picture).
+// Pieces the trim, crop and watermark dialogs share: the title header, image buttons and their
+// host-drawn preview and volume bars (background, track picture, played part, rest, thumb picture).
 #pragma once
 
 #include "skin/SkinPictures.h"
@@ -7,6 +7,7 @@
 #include <QString>
 #include <cstdint>
 
+class QDialog;
 class QPainter;
 class QToolButton;
 class QWidget;
@@ -15,6 +16,9 @@ namespace tarnel {
 
 class TTrackBar2;
 
+// The caption in a larger bold font at `left` and a close button at the top right that rejects
+// the dialog; the dialog has its size already.
+void MakeTitleHeader(QDialog& dialog, const QString& caption, int left);
 QToolButton* MakeImageButton(QWidget* parent, const char* name, const char* hint,
                              skin::TButtonPicture picture, int x, int y);
 // A bar whose thumb, track and ticks the host draws and whose mouse handling the host takes over.

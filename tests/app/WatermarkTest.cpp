@@ -270,22 +270,6 @@ TEST_F(WatermarkTest, BadPicturesEmptyAndLongTextsAndDeletingWhilePlaying) {
     EXPECT_EQ(row.Record().WaterMarks[0]->Text, "Add Text");
 }
 
-TEST_F(WatermarkTest, PressingThePreviewBarSeeksThereAndPlaysOn) {
-    TfrmMain& window = Start();
-    TFileRow& row = AddRow(window, Fixtures().h264AacMp4);
-    auto dialog = Open(window, row);
-    TTrackBar2& bar = dialog->PreviewBar();
-    ASSERT_EQ(bar.Max(), 3);
-    const QPointF at(bar.width() * 0.6, bar.height() / 2);
-    QMouseEvent press(QEvent::MouseButtonPress, at, bar.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QApplication::sendEvent(&bar, &press);
-    EXPECT_EQ(bar.PositionL(), 2);
-    EXPECT_FALSE(dialog->Player().IsPaused()) << "playing again after the seek";
-    EXPECT_TRUE(test::WaitUntil([&] { return dialog->findChild<QLabel*>("lblTime")->text() >= "0:00:02"; }))
-        << "pictures from the new place";
-}
-
 TEST_F(WatermarkTest, TheEditMenuOpensTheDialogAfterStoppingThePreview) {
     TfrmMain& window = Start();
     AddRow(window, Fixtures().h264AacMp4);
