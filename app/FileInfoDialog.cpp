@@ -3,10 +3,13 @@
 #include "core/GlobalObject.h"
 
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QVBoxLayout>
 #include <cstdio>
 
 namespace tarnel {
@@ -15,47 +18,56 @@ TfrmFileInfo::TfrmFileInfo(QWidget* parent)
     : QDialog(parent) {
     setObjectName("frmFileInfo");
     setWindowTitle("File information");
-    setFixedSize(420, 460);
 
-    auto* nameCaption = new QLabel("File Name:", this);
-    nameCaption->setGeometry(20, 16, 80, 20);
-    lblName_ = new QLabel(this);
+    auto* top = new QFormLayout;
+    top->setHorizontalSpacing(8);
+    lblName_ = new QLabel;
     lblName_->setObjectName("lblName");
-    lblName_->setGeometry(100, 16, 300, 20);
-    auto* durationCaption = new QLabel("Duration:", this);
-    durationCaption->setGeometry(20, 40, 80, 20);
-    lblDuration_ = new QLabel(this);
+    lblDuration_ = new QLabel;
     lblDuration_->setObjectName("lblDuration");
-    lblDuration_->setGeometry(100, 40, 300, 20);
+    top->addRow("File Name:", lblName_);
+    top->addRow("Duration:", lblDuration_);
 
-    auto* video = new QGroupBox("Video ", this);
-    video->setGeometry(16, 70, 388, 170);
-    edtVideoFormat_ = AddField("Format:", "edtVideoFormat", 30, 96);
-    edtResolution_ = AddField("Resloution:", "edtResolution", 30, 124);
-    edtFrameRate_ = AddField("Frame Rate:", "edtFrameRate", 30, 152);
-    edtTotalFrame_ = AddField("Total Frame:", "edtTotalFrame", 30, 180);
-    edtVideoBitRate_ = AddField("Bit Rate:", "edtVideoBitRate", 30, 208);
+    auto* video = new QGroupBox("Video ");
+    auto* videoFields = new QFormLayout(video);
+    edtVideoFormat_ = AddField(*videoFields, "Format:", "edtVideoFormat");
+    edtResolution_ = AddField(*videoFields, "Resloution:", "edtResolution");
+    edtFrameRate_ = AddField(*videoFields, "Frame Rate:", "edtFrameRate");
+    edtTotalFrame_ = AddField(*videoFields, "Total Frame:", "edtTotalFrame");
+    edtVideoBitRate_ = AddField(*videoFields, "Bit Rate:", "edtVideoBitRate");
 
-    auto* audio = new QGroupBox("Audio", this);
-    audio->setGeometry(16, 250, 388, 148);
-    edtAudioFormat_ = AddField("Format:", "edtAudioFormat", 30, 276);
-    edtSampleRate_ = AddField("Sample Rate:", "edtSampleRate", 30, 304);
-    edtChannel_ = AddField("Channel:", "edtChannel", 30, 332);
-    edtAudioBitRate_ = AddField("Bit Rate:", "edtAudioBitRate", 30, 360);
+    auto* audio = new QGroupBox("Audio");
+    auto* audioFields = new QFormLayout(audio);
+    edtAudioFormat_ = AddField(*audioFields, "Format:", "edtAudioFormat");
+    edtSampleRate_ = AddField(*audioFields, "Sample Rate:", "edtSampleRate");
+    edtChannel_ = AddField(*audioFields, "Channel:", "edtChannel");
+    edtAudioBitRate_ = AddField(*audioFields, "Bit Rate:", "edtAudioBitRate");
 
-    auto* ok = new QPushButton("&Ok", this);
-    ok->setGeometry(420 - 100, 420, 84, 26);
+    auto* ok = new QPushButton("&Ok");
+    ok->setMinimumSize(84, 26);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(16, 14, 16, 14);
+    column->setSpacing(10);
+    column->addLayout(top);
+    column->addWidget(video);
+    column->addWidget(audio);
+    column->addStretch(1);
+    column->addLayout(buttons);
+    resize(kDesignedSize.expandedTo(sizeHint()));
 }
 
-QLineEdit* TfrmFileInfo::AddField(const char* caption, const char* name, int x, int y) {
-    auto* label = new QLabel(caption, this);
-    label->setGeometry(x, y, 96, 22);
-    auto* field = new QLineEdit(this);
+QLineEdit* TfrmFileInfo::AddField(QFormLayout& form, const char* caption, const char* name) {
+    auto* field = new QLineEdit;
     field->setObjectName(name);
     field->setReadOnly(true);
-    field->setGeometry(x + 100, y, 250, 22);
+    field->setMinimumWidth(250);
+    form.addRow(caption, field);
     return field;
 }
 
@@ -100,7 +112,6 @@ void TfrmFileInfo::ClearAudio() {
 }
 
 void TfrmFileInfo::ShowFile(const std::string& file) {
-    setFixedSize(420, 460);
     lblName_->clear();
     lblDuration_->clear();
     if (file.empty())
@@ -117,8 +128,6 @@ void TfrmFileInfo::ShowFile(const std::string& file) {
 
     bool shortened = false;
     lblName_->setText(NameText(QString::fromStdString(file), shortened));
-    if (shortened)
-        lblName_->setFixedWidth(270);
     TFileStreamInfo fileInfo;
     probe.FileStreamInfo(fileInfo);
     lblDuration_->setText(DurationText(fileInfo.Duration));

@@ -6,8 +6,10 @@
 #include "converter/FFConverter.h"
 
 #include <QDialog>
+#include <QSize>
 #include <string>
 
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 
@@ -34,7 +36,9 @@ protected:
     void done(int result) override;
 
 private:
-    QLineEdit* AddField(const char* caption, const char* name, int x, int y);
+    static constexpr QSize kDesignedSize{420, 460};
+
+    QLineEdit* AddField(QFormLayout& form, const char* caption, const char* name);
     void ClearVideo();
     void ClearAudio();
 

@@ -36,6 +36,11 @@ bool RecordingPlayer::WaitForState(TPlayState state, std::chrono::milliseconds t
                              [&] { return std::count(states_.begin(), states_.end(), state) >= count; });
 }
 
+bool RecordingPlayer::WaitForLastState(TPlayState state, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return !states_.empty() && states_.back() == state; });
+}
+
 bool RecordingPlayer::WaitForPosition(int64_t microseconds, std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, timeout,

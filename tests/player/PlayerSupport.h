@@ -21,6 +21,8 @@ public:
     // True once `state` was delivered at least `count` times, within `timeout`.
     bool WaitForState(TPlayState state, std::chrono::milliseconds timeout = std::chrono::seconds(10),
                       int count = 1);
+    // True once the latest delivered state is `state`, within `timeout`.
+    bool WaitForLastState(TPlayState state, std::chrono::milliseconds timeout);
     // True once a position of at least `microseconds` was delivered.
     bool WaitForPosition(int64_t microseconds, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     std::vector<TPlayState> States();
