@@ -4,6 +4,7 @@
 #include "core/ProgressEstimate.h"
 
 #include <QDialog>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QToolButton>
@@ -17,34 +18,60 @@ const QColor kBarBackground(32, 75, 139);
 const QColor kPlayed(118, 152, 202);
 const QColor kRest(36, 75, 123);
 
-} // namespace
-
-void MakeTitleHeader(QDialog& dialog, const QString& caption, int left) {
+QLabel* NewCaption(QDialog& dialog, const QString& caption) {
     auto* title = new QLabel(caption, &dialog);
     title->setObjectName("lblCaption");
     QFont bold = title->font();
     bold.setBold(true);
     bold.setPointSizeF(bold.pointSizeF() * 1.3);
     title->setFont(bold);
-    title->setGeometry(left, 8, 200, 24);
+    return title;
+}
+
+QToolButton* NewCloseButton(QDialog& dialog) {
     auto* close = new QToolButton(&dialog);
     close->setObjectName("btnClose");
     close->setText("✕");
     close->setToolTip("Close");
     close->setAutoRaise(true);
-    close->setGeometry(dialog.width() - 40, 6, 28, 26);
     QObject::connect(close, &QToolButton::clicked, &dialog, &QDialog::reject);
+    return close;
+}
+
+} // namespace
+
+void MakeTitleHeader(QDialog& dialog, const QString& caption, int left) {
+    NewCaption(dialog, caption)->setGeometry(left, 8, 200, 24);
+    NewCloseButton(dialog)->setGeometry(dialog.width() - 40, 6, 28, 26);
+}
+
+QHBoxLayout* MakeTitleRow(QDialog& dialog, const QString& caption) {
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(NewCaption(dialog, caption));
+    row->addStretch(1);
+    QToolButton* close = NewCloseButton(dialog);
+    close->setMinimumSize(28, 26);
+    row->addWidget(close);
+    return row;
 }
 
 QToolButton* MakeImageButton(QWidget* parent, const char* name, const char* hint,
                              skin::TButtonPicture picture, int x, int y) {
+    QToolButton* button = MakeImageButton(parent, name, hint, picture);
+    button->setGeometry(x, y, 34, 32);
+    return button;
+}
+
+QToolButton* MakeImageButton(QWidget* parent, const char* name, const char* hint,
+                             skin::TButtonPicture picture) {
     auto* button = new QToolButton(parent);
     button->setObjectName(name);
     button->setToolTip(hint);
     button->setIcon(skin::ButtonPicture(picture, 24));
     button->setIconSize(QSize(24, 24));
     button->setAutoRaise(true);
-    button->setGeometry(x, y, 34, 32);
+    button->setMinimumSize(34, 32);
     return button;
 }
 

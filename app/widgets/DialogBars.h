@@ -8,6 +8,7 @@
 #include <cstdint>
 
 class QDialog;
+class QHBoxLayout;
 class QPainter;
 class QToolButton;
 class QWidget;
@@ -21,6 +22,11 @@ class TTrackBar2;
 void MakeTitleHeader(QDialog& dialog, const QString& caption, int left);
 QToolButton* MakeImageButton(QWidget* parent, const char* name, const char* hint,
                              skin::TButtonPicture picture, int x, int y);
+// For dialogs built with layouts: the same caption and close button in a row the host places, and
+// an image button of the same size for a layout.
+QHBoxLayout* MakeTitleRow(QDialog& dialog, const QString& caption);
+QToolButton* MakeImageButton(QWidget* parent, const char* name, const char* hint,
+                             skin::TButtonPicture picture);
 // A bar whose thumb, track and ticks the host draws and whose mouse handling the host takes over.
 // The track is drawn by DrawPlayerBar unless the host draws it itself.
 enum class TTrackDrawing { PlayerBar, ByHost };
