@@ -4,24 +4,19 @@
 #include "core/ShellServices.h"
 #include "preview/PreviewPlayer.h"
 #include "render/FrameHookRenderer.h"
-#include "skin/SkinPictures.h"
 #include "widgets/DialogBars.h"
 #include "widgets/FileListView.h"
 #include "widgets/LayerView.h"
-#include "widgets/PreviewPanel.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFontDatabase>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QStyledItemDelegate>
 #include <QToolButton>
 #include <algorithm>
 #include <cmath>
@@ -30,12 +25,6 @@ namespace tarnel {
 
 namespace {
 
-constexpr int kWidth = 902;
-constexpr int kHeight = 712;
-constexpr int kViewLeft = 16;
-constexpr int kViewTop = 40;
-constexpr int kSide = 624; // left edge of the layer controls
-constexpr int kSideWidth = kWidth - 16 - kSide;
 constexpr int kDefaultSizeEntry = 19;      // "26"
 constexpr int kDefaultFontColorEntry = 12; // blue
 constexpr int kDefaultBackColorEntry = 2;  // green
@@ -64,27 +53,6 @@ QIcon Swatch(const QColor& color) {
     return QIcon(swatch);
 }
 
-void FillColorList(QComboBox& list) {
-    for (const auto& [name, color] : TfrmWaterMark::StandardColors())
-        list.addItem(Swatch(color), name, color);
-    const QPalette palette = QApplication::palette();
-    const struct {
-        const char* Name;
-        QPalette::ColorRole Role;
-    } system[] = {{"Window", QPalette::Window},
-                  {"Window Text", QPalette::WindowText},
-                  {"Base", QPalette::Base},
-                  {"Text", QPalette::Text},
-                  {"Button", QPalette::Button},
-                  {"Button Text", QPalette::ButtonText},
-                  {"Highlight", QPalette::Highlight},
-                  {"Highlighted Text", QPalette::HighlightedText},
-                  {"Tool Tip", QPalette::ToolTipBase},
-                  {"Tool Tip Text", QPalette::ToolTipText}};
-    for (const auto& entry : system)
-        list.addItem(Swatch(palette.color(entry.Role)), entry.Name, palette.color(entry.Role));
-}
-
 QColor ListColor(const QComboBox& list) {
     return list.currentData().value<QColor>();
 }
@@ -111,41 +79,16 @@ void ShowText(QComboBox& list, const QString& text) {
 }
 
 // The layer list's entries: the selected one on a light blue with a frame, the others on a near
-// white; a marker tells text from picture, and the caption is cut with an ellipsis.
-class TLayerListDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override {
-        const bool selected = (option.state & QStyle::State_Selected) != 0;
-        const QRect r = option.rect;
-        painter->fillRect(r, selected ? ToQColor(15518905) : ToQColor(16316406));
-        if (selected) {
-            painter->setPen(ToQColor(14327930));
-            painter->drawRect(r.adjusted(0, 0, -1, -1));
-        }
-        const bool image = index.data(Qt::UserRole).toBool();
-        const QPixmap marker = skin::LayerKindPicture(image);
-        painter->drawPixmap(r.left() + 2, r.top() + (r.height() - marker.height()) / 2, marker);
-        painter->setPen(Qt::black);
-        const QRect textRect = r.adjusted(19, 0, -2, 0);
-        const QString text =
-            option.fontMetrics.elidedText(index.data().toString(), Qt::ElideRight, textRect.width());
-        painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
-    }
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        return {QStyledItemDelegate::sizeHint(option, index).width(), 24};
-    }
-};
+// Where the view layer lies, rounded to picture pixels, and its opacity.
+TLayerPlace PlaceOfItem(const TLayerItem& item) {
+    const QRectF location = item.Location();
+    return {Rounded(location.left()), Rounded(location.top()), Rounded(location.width()),
+            Rounded(location.height()), static_cast<uint32_t>(item.MasterOpacity())};
+}
 
-QLineEdit* NumberField(QWidget* parent, const char* name, const QRect& geometry) {
-    auto* field = new QLineEdit(parent);
-    field->setObjectName(name);
-    field->setReadOnly(true);
-    field->setGeometry(geometry);
-    field->setAlignment(Qt::AlignRight);
-    return field;
+QRectF Location(const TLayerPlace& place) {
+    return QRectF(place.Left, place.Top, place.Width, place.Height);
 }
 
 } // namespace
@@ -175,22 +118,25 @@ const std::vector<std::pair<const char*, QColor>>& TfrmWaterMark::StandardColors
     return colors;
 }
 
-TfrmWaterMark::TfrmWaterMark(TMainSettings& settings, TShellServices& services, std::string helpPage,
-                             QWidget* parent)
-    : QDialog(parent)
-    , services_(services)
-    , helpPage_(std::move(helpPage)) {
-    setObjectName("frmWaterMark");
-    setWindowTitle("Water Mark");
-    setFixedSize(kWidth, kHeight);
-    BuildView();
-    BuildLayerControls();
-    BuildTextControls();
-    BuildButtons();
-    preview_ = std::make_unique<TPreviewPlayer>(
-        *pan1_, settings,
-        TPreviewPlayer::TControls{.Play = btnPlay_, .Pause = btnPause_, .SeekBar = trcPreview_});
-    ConnectPreview();
+void TfrmWaterMark::FillColorList(QComboBox& list) {
+    for (const auto& [name, color] : TfrmWaterMark::StandardColors())
+        list.addItem(Swatch(color), name, color);
+    const QPalette palette = QApplication::palette();
+    const struct {
+        const char* Name;
+        QPalette::ColorRole Role;
+    } system[] = {{"Window", QPalette::Window},
+                  {"Window Text", QPalette::WindowText},
+                  {"Base", QPalette::Base},
+                  {"Text", QPalette::Text},
+                  {"Button", QPalette::Button},
+                  {"Button Text", QPalette::ButtonText},
+                  {"Highlight", QPalette::Highlight},
+                  {"Highlighted Text", QPalette::HighlightedText},
+                  {"Tool Tip", QPalette::ToolTipBase},
+                  {"Tool Tip Text", QPalette::ToolTipText}};
+    for (const auto& entry : system)
+        list.addItem(Swatch(palette.color(entry.Role)), entry.Name, palette.color(entry.Role));
 }
 
 TfrmWaterMark::~TfrmWaterMark() {
@@ -209,180 +155,68 @@ int64_t TfrmWaterMark::DurationUs() const {
     return preview_->Duration();
 }
 
-// --- Building the window -----------------------------------------------------------------------
+// --- Wiring the controls -----------------------------------------------------------------------
 
-void TfrmWaterMark::BuildView() {
-    MakeTitleHeader(*this, "Watermark", kViewLeft);
-
-    imgView_ = new TLayerView(this);
-    imgView_->setObjectName("ImgView");
-    imgView_->setGeometry(kViewLeft, kViewTop, kViewWidth, kViewHeight);
+void TfrmWaterMark::ConnectView() {
     connect(imgView_, &TLayerView::LayerPressed, this, [this](TLayerItem& layer) {
-        for (size_t i = 0; i < entries_.size(); ++i)
-            if (entries_[i]->Layer == &layer) {
-                lsbox_->setCurrentRow(static_cast<int>(i));
-                SelectEntry(static_cast<int>(i));
-                return;
-            }
+        const auto found = std::find(items_.begin(), items_.end(), &layer);
+        if (found == items_.end())
+            return;
+        const int index = static_cast<int>(found - items_.begin());
+        lsbox_->setCurrentRow(index);
+        SelectEntry(index);
     });
     connect(imgView_, &TLayerView::LayerDragged, this, [this](TLayerItem&) { ShowLayerPosition(); });
     connect(imgView_, &TLayerView::MouseMoved, this, [this] {
         if (imgView_->Selected())
             ShowLayerPosition();
     });
-
-    // The player plays into this hidden panel; the view shows the pictures the hook hands over.
-    pan1_ = new TPreviewPanel(this);
-    pan1_->setObjectName("pan1");
-    pan1_->setGeometry(kViewLeft, kViewTop, kViewWidth, kViewHeight);
-    pan1_->hide();
-
-    const int barTop = kViewTop + kViewHeight + 8;
-    trcPreview_ = new TTrackBar2(this);
-    trcPreview_->setObjectName("trcPreview");
-    trcPreview_->setGeometry(kViewLeft, barTop, kViewWidth, 22);
-    MakeHostDrawnBar(*trcPreview_);
-    btnPlay_ =
-        MakeImageButton(this, "imgbtnPlay", "Play", skin::TButtonPicture::Play, kViewLeft, barTop + 28);
-    btnPause_ = MakeImageButton(this, "imgbtnpause", "Pause", skin::TButtonPicture::Pause, kViewLeft + 38,
-                                barTop + 28);
-    lblTime_ = new QLabel("00:00:00", this);
-    lblTime_->setObjectName("lblTime");
-    lblTime_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    lblTime_->setGeometry(kViewLeft + 84, barTop + 32, 70, 24);
-    auto* separator = new QLabel("/", this);
-    separator->setAlignment(Qt::AlignCenter);
-    separator->setGeometry(kViewLeft + 154, barTop + 32, 14, 24);
-    lblPTS_ = new QLabel("00:00:00", this);
-    lblPTS_->setObjectName("lblPTS");
-    lblPTS_->setGeometry(kViewLeft + 168, barTop + 32, 70, 24);
 }
 
-void TfrmWaterMark::BuildLayerControls() {
-    btnAddText_ = new QPushButton("Add Text", this);
-    btnAddText_->setGeometry(kSide, kViewTop, 86, 26);
-    btnAddImage_ = new QPushButton("Add Image", this);
-    btnAddImage_->setGeometry(kSide + 90, kViewTop, 86, 26);
-    btnDelete_ = new QPushButton("Delete", this);
-    btnDelete_->setGeometry(kSide + 180, kViewTop, kSideWidth - 180, 26);
+void TfrmWaterMark::ConnectLayerControls() {
     connect(btnAddText_, &QPushButton::clicked, this, &TfrmWaterMark::AddTextClick);
     connect(btnAddImage_, &QPushButton::clicked, this, &TfrmWaterMark::AddImageClick);
     connect(btnDelete_, &QPushButton::clicked, this, &TfrmWaterMark::DeleteClick);
+    connect(btnUp_, &QPushButton::clicked, this, &TfrmWaterMark::UpClick);
+    connect(btnDown_, &QPushButton::clicked, this, &TfrmWaterMark::DownClick);
 
-    lsbox_ = new QListWidget(this);
-    lsbox_->setObjectName("lsbox");
-    lsbox_->setGeometry(kSide, kViewTop + 32, kSideWidth - 64, 122);
-    lsbox_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    lsbox_->setItemDelegate(new TLayerListDelegate(lsbox_));
-    lsbox_->setUniformItemSizes(true);
+    // The list's current row is the selected layer, however it moves (clicks, keys, the buttons).
+    connect(lsbox_, &QListWidget::currentRowChanged, this, [this](int row) { layers_.Select(row); });
     connect(lsbox_, &QListWidget::itemClicked, this,
             [this](QListWidgetItem* item) { SelectEntry(lsbox_->row(item)); });
     connect(lsbox_, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { OpenTextEditor(lsbox_->row(item)); });
-    edtText_ = new QLineEdit(lsbox_->viewport());
-    edtText_->setObjectName("edtText");
-    QFont editorFont = edtText_->font();
-    editorFont.setPointSize(11);
-    edtText_->setFont(editorFont);
-    edtText_->hide();
     connect(edtText_, &QLineEdit::textEdited, this, [this](const QString& text) {
-        if (editorEntry_ < 0 || editorEntry_ >= static_cast<int>(entries_.size()))
+        if (editorEntry_ < 0 || editorEntry_ >= layers_.Count())
             return;
         lsbox_->item(editorEntry_)->setText(text);
-        entries_[static_cast<size_t>(editorEntry_)]->Rec.Text = text.toStdString();
+        layers_.At(editorEntry_).Text = text.toStdString();
         RebuildSelectedText();
     });
     connect(edtText_, &QLineEdit::editingFinished, this, &TfrmWaterMark::HideTextEditor);
 
-    btnUp_ = new QPushButton("Up", this);
-    btnUp_->setGeometry(kWidth - 16 - 58, kViewTop + 32, 58, 26);
-    btnDown_ = new QPushButton("Down", this);
-    btnDown_->setGeometry(kWidth - 16 - 58, kViewTop + 62, 58, 26);
-    connect(btnUp_, &QPushButton::clicked, this, &TfrmWaterMark::UpClick);
-    connect(btnDown_, &QPushButton::clicked, this, &TfrmWaterMark::DownClick);
-
-    const struct {
-        const char* Caption;
-        TTrackBar2** Bar;
-        const char* BarName;
-        QLineEdit** Field;
-        const char* FieldName;
-    } bars[] = {{"Horizontal Position:", &trcHorz_, "trcHorz", &edtHorz_, "edtHorz"},
-                {"Vertical Position:", &trcVert_, "trcVert", &edtVert_, "edtVert"},
-                {"Transparency:", &trcAlpha_, "trcAlpha", &edtAlpha_, "edtAlpha"}};
-    int y = kViewTop + 164;
-    for (const auto& bar : bars) {
-        auto* label = new QLabel(bar.Caption, this);
-        label->setGeometry(kSide, y, kSideWidth, 18);
-        *bar.Bar = new TTrackBar2(this);
-        (*bar.Bar)->setObjectName(bar.BarName);
-        (*bar.Bar)->setGeometry(kSide, y + 18, kSideWidth - 60, 24);
-        (*bar.Bar)->SetMax(100);
-        *bar.Field = NumberField(this, bar.FieldName, QRect(kWidth - 16 - 54, y + 19, 54, 22));
-        y += 46;
-    }
-    trcAlpha_->SetMax(255);
     connect(trcHorz_, &TTrackBar2::Changed, this, [this] { PositionBarChanged(true); });
     connect(trcVert_, &TTrackBar2::Changed, this, [this] { PositionBarChanged(false); });
     connect(trcAlpha_, &TTrackBar2::Changed, this, [this] {
         edtAlpha_->setText(QString::number(trcAlpha_->PositionL()));
-        if (TWmItemRec* entry = Selected())
-            entry->Layer->SetMasterOpacity(trcAlpha_->PositionL());
+        if (TLayerItem* item = SelectedItem())
+            item->SetMasterOpacity(trcAlpha_->PositionL());
     });
-
-    auto* rangeLabel =
-        new QLabel("Set the period of time when a watermark will be \r\nshow in the video", this);
-    QFont smaller = rangeLabel->font();
-    smaller.setPointSizeF(smaller.pointSizeF() * 0.85);
-    rangeLabel->setFont(smaller);
-    rangeLabel->setGeometry(kSide, y + 2, kSideWidth, 34);
-    trcRange_ = new TTrackBar2(this);
-    trcRange_->setObjectName("trcRange");
-    trcRange_->setGeometry(kSide, y + 38, kSideWidth, 24);
-    trcRange_->SetSecondThumb(true);
     connect(trcRange_, &TTrackBar2::Changed, this, &TfrmWaterMark::RangeChanged);
-    y += 68;
-    const struct {
-        const char* Caption;
-        QLineEdit** Field;
-        const char* Name;
-        int Y;
-    } fields[] = {{"Start time:", &edtStart_, "edtStart", y}, {"End Time:", &edtEnd_, "edtEnd", y + 30}};
-    int arrow = 0;
-    for (const auto& field : fields) {
-        auto* label = new QLabel(field.Caption, this);
-        label->setGeometry(kSide, field.Y, 80, 24);
-        *field.Field = NumberField(this, field.Name, QRect(kSide + 84, field.Y, 90, 24));
-        (*field.Field)->setAlignment(Qt::AlignLeft);
-        for (const bool up : {true, false}) {
-            auto* button = new QToolButton(this);
-            button->setArrowType(up ? Qt::UpArrow : Qt::DownArrow);
-            button->setGeometry(kSide + 178, field.Y + (up ? 0 : 12), 20, 12);
-            const bool lower = field.Field == &edtStart_;
-            connect(button, &QToolButton::clicked, this, [this, up, lower] {
-                const int step = up ? 1 : -1;
-                if (lower)
-                    trcRange_->SetPositionL(trcRange_->PositionL() + step);
-                else
-                    trcRange_->SetPositionU(trcRange_->PositionU() + step);
-            });
-            rangeArrows_[arrow++] = button;
-        }
+    // The arrows step the start (the first two) or the end by a second.
+    for (int arrow = 0; arrow < 4; ++arrow) {
+        const int step = arrow % 2 == 0 ? 1 : -1;
+        const bool start = arrow < 2;
+        connect(rangeArrows_[arrow], &QToolButton::clicked, this, [this, step, start] {
+            if (start)
+                trcRange_->SetPositionL(trcRange_->PositionL() + step);
+            else
+                trcRange_->SetPositionU(trcRange_->PositionU() + step);
+        });
     }
 }
 
-void TfrmWaterMark::BuildTextControls() {
-    const int top = kViewTop + kViewHeight + 68;
-    auto* group = new QGroupBox("Font background color", this);
-    group->setGeometry(kViewLeft, top, 290, 84);
-    rbBackColor_ = new QRadioButton("Background color", group);
-    rbBackColor_->setGeometry(10, 24, 140, 22);
-    rbTransparent_ = new QRadioButton("Transparent", group);
-    rbTransparent_->setGeometry(10, 52, 140, 22);
-    cmbBackColor_ = new QComboBox(group);
-    cmbBackColor_->setObjectName("cmbBackColor");
-    cmbBackColor_->setGeometry(150, 23, 130, 24);
-    FillColorList(*cmbBackColor_);
+void TfrmWaterMark::ConnectTextControls() {
     connect(rbBackColor_, &QRadioButton::toggled, this, [this](bool checked) {
         if (checked)
             BackgroundOptionChosen(true);
@@ -392,62 +226,15 @@ void TfrmWaterMark::BuildTextControls() {
             BackgroundOptionChosen(false);
     });
     connect(cmbBackColor_, &QComboBox::currentIndexChanged, this, [this] {
-        if (TWmItemRec* entry = Selected(); entry && entry->Rec.Kind == 0) {
-            entry->Rec.BackColor = ToTColor(ListColor(*cmbBackColor_));
+        if (TWmRec* text = SelectedText()) {
+            text->BackColor = ToTColor(ListColor(*cmbBackColor_));
             RebuildSelectedText();
         }
     });
-
-    const int left = kViewLeft + 306;
-    const struct {
-        const char* Caption;
-        QComboBox** List;
-        const char* Name;
-        int Y;
-        int Width;
-    } lists[] = {{"Font Color:", &cmbFontColor_, "cmbFontColor", top + 4, 190},
-                 {"Font:", &cmbFont_, "cmbFont", top + 34, 190},
-                 {"Font Size:", &cmbSize_, "cmbSize", top + 64, 70}};
-    for (const auto& list : lists) {
-        auto* label = new QLabel(list.Caption, this);
-        label->setGeometry(left, list.Y, 84, 24);
-        *list.List = new QComboBox(this);
-        (*list.List)->setObjectName(list.Name);
-        (*list.List)->setGeometry(left + 86, list.Y, list.Width, 24);
-        connect(*list.List, &QComboBox::currentIndexChanged, this, &TfrmWaterMark::TextStyleChanged);
-    }
-    FillColorList(*cmbFontColor_);
-    cmbFont_->addItems(QFontDatabase::families());
-    cmbFont_->setMaxVisibleItems(16);
-
-    auto* styleLabel = new QLabel("Font Style:", this);
-    styleLabel->setGeometry(kSide, top + 4, 84, 24);
-    const struct {
-        const char* Caption;
-        QCheckBox** Box;
-        int X;
-        int Y;
-    } boxes[] = {{"Bold", &chkBold_, kSide, top + 30},
-                 {"Italic", &chkItalic_, kSide + 90, top + 30},
-                 {"Underline", &chkUnderline_, kSide, top + 56},
-                 {"Strikeout", &chkStrikeOut_, kSide + 90, top + 56}};
-    for (const auto& box : boxes) {
-        *box.Box = new QCheckBox(box.Caption, this);
-        (*box.Box)->setGeometry(box.X, box.Y, 88, 22);
-        connect(*box.Box, &QCheckBox::toggled, this, &TfrmWaterMark::TextStyleChanged);
-    }
-}
-
-void TfrmWaterMark::BuildButtons() {
-    auto* help = new QPushButton("&Help", this);
-    help->setGeometry(kViewLeft, kHeight - 40, 88, 28);
-    auto* ok = new QPushButton("Ok", this);
-    ok->setGeometry(kWidth - 16 - 184, kHeight - 40, 88, 28);
-    auto* cancel = new QPushButton("Cancel", this);
-    cancel->setGeometry(kWidth - 16 - 88, kHeight - 40, 88, 28);
-    connect(help, &QPushButton::clicked, this, &TfrmWaterMark::HelpClick);
-    connect(ok, &QPushButton::clicked, this, &TfrmWaterMark::OkClick);
-    connect(cancel, &QPushButton::clicked, this, &TfrmWaterMark::CancelClick);
+    for (QComboBox* list : {cmbFontColor_, cmbFont_, cmbSize_})
+        connect(list, &QComboBox::currentIndexChanged, this, &TfrmWaterMark::TextStyleChanged);
+    for (QCheckBox* box : {chkBold_, chkItalic_, chkUnderline_, chkStrikeOut_})
+        connect(box, &QCheckBox::toggled, this, &TfrmWaterMark::TextStyleChanged);
 }
 
 // --- Showing the dialog and opening the file -----------------------------------------------------
@@ -459,10 +246,7 @@ int TfrmWaterMark::Edit(TFileRow& row) {
 
 bool TfrmWaterMark::Load(TFileRow& row) {
     row_ = &row;
-    imgView_->Select(nullptr);
-    imgView_->RemoveAllLayers();
-    entries_.clear();
-    lsbox_->clear();
+    RemoveEntries();
     rebuilt_ = false;
     for (TTrackBar2* bar : {trcHorz_, trcVert_}) {
         bar->SetMin(0);
@@ -516,38 +300,46 @@ void TfrmWaterMark::RebuildFromRecord() {
     for (const auto& stored : row_->Record().WaterMarks) {
         if (!stored)
             continue;
-        auto entry = std::make_unique<TWmItemRec>();
-        entry->Rec = *stored;
-        const bool image = stored->Kind == 1;
-        TWmItemRec& added =
-            AddEntry(QString::fromStdString(image ? stored->ImageFile : stored->Text), std::move(entry));
-        TWmRec& rec = added.Rec;
-        if (!image) {
-            added.Layer->SetLocation(QRectF(rec.TextLeft, rec.TextTop, rec.TextWidth, rec.TextHeight));
-            PaintTextLayer(added);
-            added.Layer->SetMasterOpacity(static_cast<int>(std::min<uint32_t>(rec.TextAlpha, 255)));
+        const bool picture = KindOf(*stored) == TLayerKind::Picture;
+        const int index =
+            AddEntry(QString::fromStdString(picture ? stored->ImageFile : stored->Text), *stored);
+        TLayerItem& item = *items_[static_cast<size_t>(index)];
+        const TLayerPlace place = PlaceOf(*stored);
+        const int opacity = static_cast<int>(std::min<uint32_t>(place.Alpha, 255));
+        if (picture) {
+            const QImage image(QString::fromStdString(stored->ImageFile));
+            item.SetPicture(image.convertToFormat(QImage::Format_RGB888));
+            item.SetLocation(Location(place));
         } else {
-            QImage picture(QString::fromStdString(rec.ImageFile));
-            added.Layer->SetPicture(picture.convertToFormat(QImage::Format_RGB888));
-            added.Layer->SetLocation(QRectF(rec.ImageLeft, rec.ImageTop, rec.ImageWidth, rec.ImageHeight));
-            added.Layer->SetMasterOpacity(static_cast<int>(std::min<uint32_t>(rec.ImageAlpha, 255)));
+            item.SetLocation(Location(place));
+            PaintTextLayer(index);
         }
+        item.SetMasterOpacity(opacity);
     }
-    SetLayerControlsEnabled(!entries_.empty());
-    if (!entries_.empty()) {
-        const int last = static_cast<int>(entries_.size()) - 1;
+    SetLayerControlsEnabled(!layers_.Empty());
+    if (!layers_.Empty()) {
+        const int last = layers_.Count() - 1;
         lsbox_->setCurrentRow(last);
         SelectEntry(last);
     }
 }
 
-TWmItemRec& TfrmWaterMark::AddEntry(const QString& caption, std::unique_ptr<TWmItemRec> entry) {
-    entry->Layer = imgView_->AddLayer();
+int TfrmWaterMark::AddEntry(const QString& caption, TWmRec layer) {
+    const bool picture = KindOf(layer) == TLayerKind::Picture;
+    const int index = layers_.Add(std::move(layer));
+    items_.push_back(imgView_->AddLayer());
     auto* item = new QListWidgetItem(caption);
-    item->setData(Qt::UserRole, entry->Rec.Kind == 1);
+    item->setData(Qt::UserRole, picture);
     lsbox_->addItem(item);
-    entries_.push_back(std::move(entry));
-    return *entries_.back();
+    return index;
+}
+
+void TfrmWaterMark::RemoveEntries() {
+    imgView_->Select(nullptr);
+    imgView_->RemoveAllLayers();
+    items_.clear();
+    layers_.Clear();
+    lsbox_->clear();
 }
 
 // --- Pictures from the player ----------------------------------------------------------------------
@@ -567,22 +359,22 @@ void TfrmWaterMark::PictureArrived(QImage picture, int64_t pts) {
 
 void TfrmWaterMark::ShowPicture(const QImage& picture, int64_t pts) {
     lblTime_->setText(ClockText(std::llround(pts / 1e6)));
-    const int64_t second = pts / 1000000;
-    for (const auto& entry : entries_)
-        entry->Layer->setVisible(entry->Rec.StartSecond <= second && second <= entry->Rec.EndSecond);
+    const std::vector<bool> shown = layers_.ShownAt(pts);
+    for (size_t i = 0; i < items_.size(); ++i)
+        items_[i]->setVisible(shown[i]);
     imgView_->SetBackground(picture);
 }
 
 // --- Layers --------------------------------------------------------------------------------------------
 
-int TfrmWaterMark::SelectedEntry() const {
-    const int row = lsbox_->currentRow();
-    return row >= 0 && row < static_cast<int>(entries_.size()) ? row : -1;
+TLayerItem* TfrmWaterMark::SelectedItem() {
+    const int index = layers_.Selected();
+    return index == TWatermarkLayers::kNone ? nullptr : items_[static_cast<size_t>(index)];
 }
 
-TWmItemRec* TfrmWaterMark::Selected() {
-    const int index = SelectedEntry();
-    return index < 0 ? nullptr : entries_[static_cast<size_t>(index)].get();
+TWmRec* TfrmWaterMark::SelectedText() {
+    TWmRec* layer = layers_.SelectedLayer();
+    return layer && KindOf(*layer) == TLayerKind::Text ? layer : nullptr;
 }
 
 TFontSpec TfrmWaterMark::FontFromControls() const {
@@ -597,49 +389,42 @@ TFontSpec TfrmWaterMark::FontFromControls() const {
     return font;
 }
 
-// The text drawn anti-aliased in the font colour, over the background colour when the entry has one.
-void TfrmWaterMark::PaintTextLayer(TWmItemRec& entry) {
-    const TWmRec& rec = entry.Rec;
+// The text drawn anti-aliased in the font colour, over the background colour when the layer has one.
+void TfrmWaterMark::PaintTextLayer(int index) {
+    const TWmRec& rec = layers_.At(index);
     const QSize natural = TFrameHookRenderer::TextExtent(rec.Font, rec.Text);
     std::optional<QColor> background;
     if (rec.BackOpaque)
         background = ToQColor(rec.BackColor);
-    entry.Layer->SetText(QString::fromStdString(rec.Text), TFrameHookRenderer::LayerFont(rec.Font, true),
-                         ToQColor(rec.Font.Color), background, QSizeF(natural));
+    items_[static_cast<size_t>(index)]->SetText(QString::fromStdString(rec.Text),
+                                                TFrameHookRenderer::LayerFont(rec.Font, true),
+                                                ToQColor(rec.Font.Color), background, QSizeF(natural));
 }
 
 void TfrmWaterMark::AddTextClick() {
     HideTextEditor();
-    auto entry = std::make_unique<TWmItemRec>();
-    TWmRec& rec = entry->Rec;
-    rec.Kind = 0;
+    TWmRec rec;
+    rec.Kind = static_cast<uint32_t>(TLayerKind::Text);
     rec.Text = "Add Text";
     rec.Font = FontFromControls();
-    rec.TextAlpha = static_cast<uint32_t>(trcAlpha_->PositionL());
     rec.BackColor = ToTColor(ListColor(*cmbBackColor_));
     // Drawn with the background chosen now; selecting the entry then switches to "Transparent",
     // because a new text layer starts without a background.
     rec.BackOpaque = rbBackColor_->isChecked();
     rec.StartSecond = 0;
     rec.EndSecond = static_cast<int32_t>(DurationUs() / 1000000);
-    TWmItemRec& added = AddEntry("Add Text", std::move(entry));
-    const QSize size = TFrameHookRenderer::TextExtent(added.Rec.Font, added.Rec.Text);
+    const int index = AddEntry("Add Text", std::move(rec));
+    TWmRec& added = layers_.At(index);
+    TLayerItem& item = *items_[static_cast<size_t>(index)];
+    const QSize size = TFrameHookRenderer::TextExtent(added.Font, added.Text);
     const QPointF centre = imgView_->VisibleCentre();
-    added.Layer->SetLocation(QRectF(centre.x() - size.width() / 2.0, centre.y() - size.height() / 2.0,
-                                    size.width(), size.height()));
-    PaintTextLayer(added);
-    added.Layer->SetMasterOpacity(trcAlpha_->PositionL());
-    added.Rec.BackOpaque = false;
-    const QRectF location = added.Layer->Location();
-    added.Rec.TextLeft = Rounded(location.left());
-    added.Rec.TextTop = Rounded(location.top());
-    added.Rec.TextWidth = Rounded(location.width());
-    added.Rec.TextHeight = Rounded(location.height());
-    const int index = static_cast<int>(entries_.size()) - 1;
-    lsbox_->setFocus();
-    lsbox_->setCurrentRow(index);
-    SetLayerControlsEnabled(true);
-    SelectEntry(index);
+    item.SetLocation(QRectF(centre.x() - size.width() / 2.0, centre.y() - size.height() / 2.0, size.width(),
+                            size.height()));
+    PaintTextLayer(index);
+    item.SetMasterOpacity(trcAlpha_->PositionL());
+    added.BackOpaque = false;
+    SetPlace(added, PlaceOfItem(item));
+    SelectAddedEntry(index);
     OpenTextEditor(index);
 }
 
@@ -656,25 +441,23 @@ void TfrmWaterMark::AddImageClick() {
         services_.ShowMessage("Cannot read the picture " + file, "Warning", TMessageIcon::Warning);
         return;
     }
-    auto entry = std::make_unique<TWmItemRec>();
-    entry->Rec.Kind = 1;
-    entry->Rec.ImageFile = file;
-    TWmItemRec& added = AddEntry(QString::fromStdString(file), std::move(entry));
-    added.Layer->SetPicture(picture.convertToFormat(QImage::Format_RGB888));
-    const QPointF centre = imgView_->VisibleCentre();
-    added.Layer->SetLocation(QRectF(centre.x() - picture.width() / 2.0, centre.y() - picture.height() / 2.0,
-                                    picture.width(), picture.height()));
-    added.Layer->SetMasterOpacity(trcAlpha_->PositionL());
-    TWmRec& rec = added.Rec;
-    const QRectF location = added.Layer->Location();
-    rec.ImageLeft = Rounded(location.left());
-    rec.ImageTop = Rounded(location.top());
-    rec.ImageWidth = Rounded(location.width());
-    rec.ImageHeight = Rounded(location.height());
-    rec.ImageAlpha = static_cast<uint32_t>(trcAlpha_->PositionL());
+    TWmRec rec;
+    rec.Kind = static_cast<uint32_t>(TLayerKind::Picture);
+    rec.ImageFile = file;
     rec.StartSecond = 0;
     rec.EndSecond = static_cast<int32_t>(DurationUs() / 1000000);
-    const int index = static_cast<int>(entries_.size()) - 1;
+    const int index = AddEntry(QString::fromStdString(file), std::move(rec));
+    TLayerItem& item = *items_[static_cast<size_t>(index)];
+    item.SetPicture(picture.convertToFormat(QImage::Format_RGB888));
+    const QPointF centre = imgView_->VisibleCentre();
+    item.SetLocation(QRectF(centre.x() - picture.width() / 2.0, centre.y() - picture.height() / 2.0,
+                            picture.width(), picture.height()));
+    item.SetMasterOpacity(trcAlpha_->PositionL());
+    SetPlace(layers_.At(index), PlaceOfItem(item));
+    SelectAddedEntry(index);
+}
+
+void TfrmWaterMark::SelectAddedEntry(int index) {
     lsbox_->setFocus();
     lsbox_->setCurrentRow(index);
     SetLayerControlsEnabled(true);
@@ -683,43 +466,51 @@ void TfrmWaterMark::AddImageClick() {
 
 void TfrmWaterMark::DeleteClick() {
     HideTextEditor();
-    const int index = SelectedEntry();
-    if (index < 0)
+    const int index = layers_.DeleteSelected();
+    if (index == TWatermarkLayers::kNone)
         return;
     imgView_->Select(nullptr);
-    imgView_->RemoveLayer(entries_[static_cast<size_t>(index)]->Layer);
-    entries_.erase(entries_.begin() + index);
-    delete lsbox_->takeItem(index);
-    if (entries_.empty()) {
-        lsbox_->setCurrentRow(-1);
+    imgView_->RemoveLayer(items_[static_cast<size_t>(index)]);
+    items_.erase(items_.begin() + index);
+    {
+        const QSignalBlocker quiet(lsbox_);
+        delete lsbox_->takeItem(index);
+    }
+    ShowSelectionInList();
+    if (layers_.Empty()) {
         SetLayerControlsEnabled(false);
         return;
     }
-    const int next = std::max(0, index - 1);
-    lsbox_->setCurrentRow(next);
-    SelectEntry(next);
+    SelectEntry(layers_.Selected());
 }
 
 void TfrmWaterMark::UpClick() {
     HideTextEditor();
-    const int index = SelectedEntry();
-    if (index <= 0)
-        return;
-    std::swap(entries_[static_cast<size_t>(index)], entries_[static_cast<size_t>(index - 1)]);
-    lsbox_->insertItem(index - 1, lsbox_->takeItem(index));
-    lsbox_->setCurrentRow(index - 1);
-    imgView_->SetLayerIndex(entries_[static_cast<size_t>(index - 1)]->Layer, index - 1);
+    const int from = layers_.Selected();
+    MoveEntry(from, layers_.MoveSelectedUp());
 }
 
 void TfrmWaterMark::DownClick() {
     HideTextEditor();
-    const int index = SelectedEntry();
-    if (index < 0 || index + 1 >= static_cast<int>(entries_.size()))
+    const int from = layers_.Selected();
+    MoveEntry(from, layers_.MoveSelectedDown());
+}
+
+// Follows a move in the layers with the view layer and the list entry.
+void TfrmWaterMark::MoveEntry(int from, int to) {
+    if (to == TWatermarkLayers::kNone)
         return;
-    std::swap(entries_[static_cast<size_t>(index)], entries_[static_cast<size_t>(index + 1)]);
-    lsbox_->insertItem(index + 1, lsbox_->takeItem(index));
-    lsbox_->setCurrentRow(index + 1);
-    imgView_->SetLayerIndex(entries_[static_cast<size_t>(index + 1)]->Layer, index + 1);
+    std::swap(items_[static_cast<size_t>(from)], items_[static_cast<size_t>(to)]);
+    {
+        const QSignalBlocker quiet(lsbox_);
+        lsbox_->insertItem(to, lsbox_->takeItem(from));
+    }
+    ShowSelectionInList();
+    imgView_->SetLayerIndex(items_[static_cast<size_t>(to)], to);
+}
+
+void TfrmWaterMark::ShowSelectionInList() {
+    lsbox_->setCurrentRow(layers_.Selected());
 }
 
 void TfrmWaterMark::SetLayerControlsEnabled(bool enabled) {
@@ -741,42 +532,47 @@ void TfrmWaterMark::SetTextControlsEnabled(bool enabled) {
 
 void TfrmWaterMark::SelectEntry(int index) {
     HideTextEditor();
-    if (index < 0 || index >= static_cast<int>(entries_.size()))
+    if (index < 0 || index >= layers_.Count())
         return;
     if (lsbox_->currentRow() != index)
         lsbox_->setCurrentRow(index);
-    TWmItemRec& entry = *entries_[static_cast<size_t>(index)];
-    imgView_->Select(entry.Layer);
-    ShowEntrySettings(entry);
+    imgView_->Select(items_[static_cast<size_t>(index)]);
+    ShowEntrySettings(index);
 }
 
-void TfrmWaterMark::ShowEntrySettings(TWmItemRec& entry) {
-    const QRectF location = entry.Layer->Location();
+void TfrmWaterMark::ShowEntrySettings(int index) {
+    const TWmRec& rec = layers_.At(index);
+    const TLayerItem& item = *items_[static_cast<size_t>(index)];
+    const QRectF location = item.Location();
     trcHorz_->SetPositionL(Rounded(location.left()));
     trcVert_->SetPositionL(Rounded(location.top()));
     edtHorz_->setText(QString::number(trcHorz_->PositionL()));
     edtVert_->setText(QString::number(trcVert_->PositionL()));
-    trcAlpha_->SetPositionL(entry.Layer->MasterOpacity());
+    trcAlpha_->SetPositionL(item.MasterOpacity());
     edtAlpha_->setText(QString::number(trcAlpha_->PositionL()));
     {
-        // Showing the entry's seconds is not choosing them.
+        // Showing the layer's seconds is not choosing them.
         const QSignalBlocker quiet(trcRange_);
         trcRange_->SetPositionU(trcRange_->Max());
-        trcRange_->SetPositionL(entry.Rec.StartSecond);
-        trcRange_->SetPositionU(entry.Rec.EndSecond);
+        trcRange_->SetPositionL(rec.StartSecond);
+        trcRange_->SetPositionU(rec.EndSecond);
     }
-    edtStart_->setText(ClockText(entry.Rec.StartSecond));
-    edtEnd_->setText(ClockText(entry.Rec.EndSecond));
-    if (entry.Rec.Kind == 1) {
+    edtStart_->setText(ClockText(rec.StartSecond));
+    edtEnd_->setText(ClockText(rec.EndSecond));
+    if (KindOf(rec) == TLayerKind::Picture) {
         SetTextControlsEnabled(false);
         return;
     }
     SetTextControlsEnabled(true);
+    ShowTextStyle(rec);
+}
+
+void TfrmWaterMark::ShowTextStyle(const TWmRec& rec) {
     {
         const QSignalBlocker back(cmbBackColor_), color(cmbFontColor_), size(cmbSize_), font(cmbFont_),
             bold(chkBold_), italic(chkItalic_), underline(chkUnderline_), strike(chkStrikeOut_);
-        const TFontSpec& spec = entry.Rec.Font;
-        ShowColor(*cmbBackColor_, entry.Rec.BackColor);
+        const TFontSpec& spec = rec.Font;
+        ShowColor(*cmbBackColor_, rec.BackColor);
         ShowColor(*cmbFontColor_, spec.Color);
         ShowText(*cmbSize_, QString::number(spec.Size));
         ShowText(*cmbFont_, QString::fromStdString(spec.Name));
@@ -786,7 +582,7 @@ void TfrmWaterMark::ShowEntrySettings(TWmItemRec& entry) {
         chkStrikeOut_->setChecked(spec.StrikeOut);
     }
     // Choosing the option here runs its handler when it changes, as the person's choice would.
-    QRadioButton* option = entry.Rec.BackOpaque ? rbBackColor_ : rbTransparent_;
+    QRadioButton* option = rec.BackOpaque ? rbBackColor_ : rbTransparent_;
     if (!option->isChecked())
         option->setChecked(true);
     cmbBackColor_->setEnabled(rbBackColor_->isChecked());
@@ -794,10 +590,10 @@ void TfrmWaterMark::ShowEntrySettings(TWmItemRec& entry) {
 
 // The position bars follow the selected layer while the mouse moves it.
 void TfrmWaterMark::ShowLayerPosition() {
-    TWmItemRec* entry = Selected();
-    if (!entry || imgView_->Selected() != entry->Layer)
+    TLayerItem* item = SelectedItem();
+    if (!item || imgView_->Selected() != item)
         return;
-    const QRectF location = entry->Layer->Location();
+    const QRectF location = item->Location();
     {
         const QSignalBlocker horizontal(trcHorz_), vertical(trcVert_);
         trcHorz_->SetPositionL(Rounded(location.left()));
@@ -809,34 +605,35 @@ void TfrmWaterMark::ShowLayerPosition() {
 
 // Keeps the layer's left and top and its opacity; the size follows the text in its new font.
 void TfrmWaterMark::RebuildSelectedText() {
-    TWmItemRec* entry = Selected();
-    if (!entry || entry->Rec.Kind != 0)
+    const TWmRec* text = SelectedText();
+    if (!text)
         return;
-    const QRectF old = entry->Layer->Location();
-    const QSize size = TFrameHookRenderer::TextExtent(entry->Rec.Font, entry->Rec.Text);
-    entry->Layer->SetLocation(QRectF(old.left(), old.top(), size.width(), size.height()));
-    PaintTextLayer(*entry);
+    TLayerItem& item = *SelectedItem();
+    const QRectF old = item.Location();
+    const QSize size = TFrameHookRenderer::TextExtent(text->Font, text->Text);
+    item.SetLocation(QRectF(old.left(), old.top(), size.width(), size.height()));
+    PaintTextLayer(layers_.Selected());
     imgView_->UpdateSelectionFrame();
 }
 
 void TfrmWaterMark::BackgroundOptionChosen(bool opaque) {
     cmbBackColor_->setEnabled(opaque && rbBackColor_->isEnabled());
-    TWmItemRec* entry = Selected();
-    if (!entry || entry->Rec.Kind != 0)
+    TWmRec* text = SelectedText();
+    if (!text)
         return;
-    entry->Rec.BackOpaque = opaque;
+    text->BackOpaque = opaque;
     RebuildSelectedText();
 }
 
 // A font, size, colour or style chosen for the selected text layer.
 void TfrmWaterMark::TextStyleChanged() {
-    TWmItemRec* entry = Selected();
-    if (!entry || entry->Rec.Kind != 0)
+    TWmRec* text = SelectedText();
+    if (!text)
         return;
-    const int oldSize = entry->Rec.Font.Size;
-    entry->Rec.Font = FontFromControls();
+    const int oldSize = text->Font.Size;
+    text->Font = FontFromControls();
     RebuildSelectedText();
-    if (entry->Rec.Font.Size != oldSize)
+    if (text->Font.Size != oldSize)
         PositionBarChanged(true);
 }
 
@@ -845,33 +642,32 @@ void TfrmWaterMark::TextStyleChanged() {
 void TfrmWaterMark::PositionBarChanged(bool horizontal) {
     TTrackBar2& bar = horizontal ? *trcHorz_ : *trcVert_;
     (horizontal ? edtHorz_ : edtVert_)->setText(QString::number(bar.PositionL()));
-    TWmItemRec* entry = Selected();
-    if (!entry)
+    TLayerItem* item = SelectedItem();
+    if (!item)
         return;
-    const QRectF location = entry->Layer->Location();
+    const QRectF location = item->Location();
     const qreal edge = horizontal ? location.left() : location.top();
     if (edge < bar.Min() || edge > bar.Max())
         return;
     const qreal shift = bar.PositionL() - edge;
-    entry->Layer->SetLocation(location.translated(horizontal ? shift : 0, horizontal ? 0 : shift));
+    item->SetLocation(location.translated(horizontal ? shift : 0, horizontal ? 0 : shift));
     imgView_->UpdateSelectionFrame();
 }
 
 void TfrmWaterMark::RangeChanged() {
-    TWmItemRec* entry = Selected();
-    if (!entry)
+    TWmRec* layer = layers_.SelectedLayer();
+    if (!layer)
         return;
-    entry->Rec.StartSecond = trcRange_->PositionL();
-    entry->Rec.EndSecond = trcRange_->PositionU();
-    edtStart_->setText(ClockText(entry->Rec.StartSecond));
-    edtEnd_->setText(ClockText(entry->Rec.EndSecond));
+    layer->StartSecond = trcRange_->PositionL();
+    layer->EndSecond = trcRange_->PositionU();
+    edtStart_->setText(ClockText(layer->StartSecond));
+    edtEnd_->setText(ClockText(layer->EndSecond));
 }
 
 // --- The in-place text editor ---------------------------------------------------------------------
 
 void TfrmWaterMark::OpenTextEditor(int index) {
-    if (index < 0 || index >= static_cast<int>(entries_.size()) ||
-        entries_[static_cast<size_t>(index)]->Rec.Kind != 0)
+    if (index < 0 || index >= layers_.Count() || KindOf(layers_.At(index)) != TLayerKind::Text)
         return;
     const QRect entryRect = lsbox_->visualItemRect(lsbox_->item(index));
     editorEntry_ = index;
@@ -890,39 +686,13 @@ void TfrmWaterMark::HideTextEditor() {
 
 // --- Ok, Cancel and Help ----------------------------------------------------------------------------
 
+// Stores the layers in the list's order, each where its view layer lies and as opaque as it is.
 void TfrmWaterMark::OkClick() {
     HideTextEditor();
     if (row_) {
-        std::vector<std::unique_ptr<TWmRec>>& stored = row_->Record().WaterMarks;
-        stored.clear();
-        for (const auto& entry : entries_) {
-            auto layer = std::make_unique<TWmRec>();
-            const QRectF location = entry->Layer->Location();
-            const int alpha = entry->Layer->MasterOpacity();
-            if (entry->Rec.Kind == 1) {
-                layer->ImageFile = entry->Rec.ImageFile;
-                layer->ImageLeft = Rounded(location.left());
-                layer->ImageTop = Rounded(location.top());
-                layer->ImageWidth = Rounded(location.width());
-                layer->ImageHeight = Rounded(location.height());
-                layer->ImageAlpha = static_cast<uint32_t>(alpha);
-                layer->Kind = 1;
-            } else {
-                layer->Text = entry->Rec.Text;
-                layer->TextLeft = Rounded(location.left());
-                layer->TextTop = Rounded(location.top());
-                layer->TextWidth = Rounded(location.width());
-                layer->TextHeight = Rounded(location.height());
-                layer->TextAlpha = static_cast<uint32_t>(alpha);
-                layer->Kind = 0;
-                layer->Font = entry->Rec.Font;
-                layer->BackColor = entry->Rec.BackColor;
-                layer->BackOpaque = entry->Rec.BackOpaque;
-            }
-            layer->StartSecond = entry->Rec.StartSecond;
-            layer->EndSecond = entry->Rec.EndSecond;
-            stored.push_back(std::move(layer));
-        }
+        for (int i = 0; i < layers_.Count(); ++i)
+            SetPlace(layers_.At(i), PlaceOfItem(*items_[static_cast<size_t>(i)]));
+        row_->Record().WaterMarks = layers_.ToRecords();
     }
     accept();
 }
@@ -944,10 +714,7 @@ void TfrmWaterMark::done(int result) {
 void TfrmWaterMark::CloseDown() {
     preview_->Stop();
     HideTextEditor();
-    imgView_->Select(nullptr);
-    imgView_->RemoveAllLayers();
-    entries_.clear();
-    lsbox_->clear();
+    RemoveEntries();
 }
 
 } // namespace tarnel

@@ -4,14 +4,17 @@
 #pragma once
 
 #include "core/FilesRecord.h"
+#include "core/WatermarkLayers.h"
 
 #include <QDialog>
 #include <QImage>
 #include <memory>
 #include <vector>
 
+class QBoxLayout;
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -29,13 +32,6 @@ class TPreviewPanel;
 class TPreviewPlayer;
 class TShellServices;
 class TTrackBar2;
-
-// The dialog's record behind each entry of its layer list: the layer's stored fields and the view
-// layer that shows it.
-struct TWmItemRec {
-    TWmRec Rec;
-    TLayerItem* Layer = nullptr;
-};
 
 class TfrmWaterMark : public QDialog {
     Q_OBJECT
@@ -71,8 +67,10 @@ public:
 
     TLayerView& View() { return *imgView_; }
     QListWidget& LayerList() { return *lsbox_; }
-    const std::vector<std::unique_ptr<TWmItemRec>>& Entries() const { return entries_; }
-    int SelectedEntry() const;
+    // The layers in the list's order; the view layer at the same index shows each.
+    const TWatermarkLayers& Layers() const { return layers_; }
+    TLayerItem& LayerItem(int index) { return *items_.at(static_cast<size_t>(index)); }
+    int SelectedEntry() const { return layers_.Selected(); }
     TTrackBar2& HorizontalBar() { return *trcHorz_; }
     TTrackBar2& VerticalBar() { return *trcVert_; }
     TTrackBar2& TransparencyBar() { return *trcAlpha_; }
@@ -98,23 +96,47 @@ protected:
     void done(int result) override;
 
 private:
-    void BuildView();
-    void BuildLayerControls();
-    void BuildTextControls();
-    void BuildButtons();
+    // The designed size, which the window keeps unless its captions need more room.
+    static constexpr int kWidth = 902;
+    static constexpr int kHeight = 712;
+
+    // The window's parts, each returning the layout that places it (WatermarkDialogLayout.cpp).
+    QBoxLayout* BuildPictureColumn();
+    QBoxLayout* BuildLayerColumn();
+    QBoxLayout* BuildLayerButtons();
+    QBoxLayout* BuildLayerList();
+    QBoxLayout* BuildPlaceBars();
+    QBoxLayout* BuildTimeRange();
+    QBoxLayout* BuildTextStyleRow();
+    QBoxLayout* BuildFontStyleBoxes();
+    QBoxLayout* BuildButtons();
+    void ConnectView();
+    void ConnectLayerControls();
+    void ConnectTextControls();
+    static void FillColorList(QComboBox& list);
     void ApplyDefaults();
     void ConnectPreview();
     void FileOpened(int64_t duration, int frameWidth, int frameHeight);
     // A picture from the player with the row's source crop outlined on it.
     void PictureArrived(QImage picture, int64_t pts);
     void RebuildFromRecord();
-    TWmItemRec& AddEntry(const QString& caption, std::unique_ptr<TWmItemRec> entry);
-    TWmItemRec* Selected();
-    void PaintTextLayer(TWmItemRec& entry);
+    // Appends the layer with a view layer and a list entry; returns its index.
+    int AddEntry(const QString& caption, TWmRec layer);
+    // The selected layer's view layer (null for none).
+    TLayerItem* SelectedItem();
+    // The selected layer when it is a text layer (null otherwise).
+    TWmRec* SelectedText();
+    void SelectAddedEntry(int index);
+    void MoveEntry(int from, int to);
+    void RemoveEntries();
+    // Shows the model's selection in the list without the list's moves reaching the model.
+    void ShowSelectionInList();
+    void PaintTextLayer(int index);
     void RebuildSelectedText();
     void SetLayerControlsEnabled(bool enabled);
     void SetTextControlsEnabled(bool enabled);
-    void ShowEntrySettings(TWmItemRec& entry);
+    void ShowEntrySettings(int index);
+    void ShowTextStyle(const TWmRec& rec);
     void ShowLayerPosition();
     void BackgroundOptionChosen(bool opaque);
     void TextStyleChanged();
@@ -127,8 +149,9 @@ private:
     TShellServices& services_;
     std::string helpPage_;
     TFileRow* row_ = nullptr;
-    std::vector<std::unique_ptr<TWmItemRec>> entries_;
-    bool rebuilt_ = false; // the list was filled from the row
+    TWatermarkLayers layers_;
+    std::vector<TLayerItem*> items_; // the view layer of each of layers_, in the same order
+    bool rebuilt_ = false;           // the list was filled from the row
     int editorEntry_ = -1;
 
     TLayerView* imgView_;

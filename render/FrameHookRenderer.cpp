@@ -3,6 +3,7 @@
 #include "base/Bitmap.h"
 #include "core/FilesRecord.h"
 #include "core/PictureAdjustment.h"
+#include "core/WatermarkLayers.h"
 
 #include <QFont>
 #include <QFontMetrics>
@@ -73,9 +74,8 @@ void TFrameHookRenderer::Reset() {
 
 void TFrameHookRenderer::Render(TBitmap& frame, const TlvFilesRecord& row, int64_t pts) {
     AdjustPicture(frame, {row.Brightness, row.Contrast, row.Saturation, row.Exposure});
-    const int64_t second = pts / 1000000;
     for (const auto& layer : row.WaterMarks) {
-        if (!layer || second < layer->StartSecond || second > layer->EndSecond)
+        if (!layer || !LayerShowsAt(*layer, pts))
             continue;
         if (layer->Kind == 0 && !layer->Text.empty())
             DrawText(frame, *layer);

@@ -246,7 +246,8 @@ TEST(ScreenshotTest, TrimAndCropDialogsWhilePlaying) {
     window.close();
 }
 
-// A text and a picture layer placed over the playing file; after "Ok" a new dialog shows them again.
+// A text and a picture layer placed over the playing file, every caption inside the dialog; after
+// "Ok" a new dialog shows them again.
 TEST(ScreenshotTest, WatermarkDialogWithLayersOverThePlayingFile) {
     test::TPrivateHome home;
     test::TFakeShellServices services;
@@ -279,7 +280,17 @@ TEST(ScreenshotTest, WatermarkDialogWithLayersOverThePlayingFile) {
         watermark.VerticalBar().SetPositionL(180);
         QTest::qWait(300);
         Save(watermark.grab().toImage(), "watermark-dialog.png");
-        ASSERT_EQ(watermark.Entries().size(), 2u);
+        EXPECT_EQ(watermark.size(), QSize(902, 712)) << "the designed size at the default font";
+        EXPECT_EQ(watermark.View().size(), QSize(TfrmWaterMark::kViewWidth, TfrmWaterMark::kViewHeight));
+        for (const QLabel* label : watermark.findChildren<QLabel*>()) {
+            const QRect area(label->mapTo(&watermark, QPoint(0, 0)), label->size());
+            EXPECT_TRUE(watermark.rect().contains(area)) << label->text().toStdString();
+            if (!label->text().contains('\n')) {
+                EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()))
+                    << label->text().toStdString();
+            }
+        }
+        ASSERT_EQ(watermark.Layers().Count(), 2);
         watermark.OkClick();
     }
     ASSERT_EQ(row.Record().WaterMarks.size(), 2u);
@@ -288,9 +299,9 @@ TEST(ScreenshotTest, WatermarkDialogWithLayersOverThePlayingFile) {
         again.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&again));
         ASSERT_TRUE(again.Load(row));
-        ASSERT_TRUE(test::WaitUntil([&] { return again.Entries().size() == 2; }, 10000));
-        EXPECT_EQ(again.Entries()[0]->Layer->Location().topLeft(), QPointF(20, 16));
-        EXPECT_EQ(again.Entries()[1]->Layer->Location(), QRectF(240, 180, 64, 40));
+        ASSERT_TRUE(test::WaitUntil([&] { return again.Layers().Count() == 2; }, 10000));
+        EXPECT_EQ(again.LayerItem(0).Location().topLeft(), QPointF(20, 16));
+        EXPECT_EQ(again.LayerItem(1).Location(), QRectF(240, 180, 64, 40));
         QTest::qWait(300);
         Save(again.grab().toImage(), "watermark-reopened.png");
         again.CancelClick();
