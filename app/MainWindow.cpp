@@ -90,7 +90,6 @@ void TfrmMain::showEvent(QShowEvent* event) {
     shownOnce_ = true;
 
     imgStill_->hide();
-    imgStill_->setGeometry(pnlPreview_->geometry());
     {
         std::lock_guard lock(previewMutex_);
         previewFrame_ = std::make_unique<TBitmap>();

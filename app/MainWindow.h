@@ -21,6 +21,8 @@
 #include <vector>
 
 class QAction;
+class QGridLayout;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -122,10 +124,12 @@ private:
     void LoadMediaLibraries();
     void BuildLayout();
     void BuildMenus();
-    void BuildTopRow();
-    void BuildToolbar();
-    void BuildPreviewPanel();
-    void BuildBottomRow();
+    QWidget* BuildHeader();
+    QHBoxLayout* BuildToolbar();
+    // The preview panel with the seek bar, the transport buttons, volume and the time under it.
+    QWidget* BuildPreviewColumn();
+    // The profile and output-folder rows with the big Start button.
+    QGridLayout* BuildBottomRows();
     void ConnectSignals();
     void ApplyFolderFallbacks();
     void UpdateEditMenu();

@@ -32,7 +32,7 @@ void TfrmMain::FillCatalogue() {
 // pointer to the selected entry; a double click only shows it.
 void TfrmMain::OpenCatalogue(bool resize) {
     lstFormat_->SelectCaption(QString::fromStdString(settings_->FormatName()));
-    const QRect field = edtFormat_->geometry();
+    const QRect field(edtFormat_->mapTo(this, QPoint(0, 0)), edtFormat_->size());
     if (resize) {
         const int height = lstFormat_->PreferredHeight(kCatalogueMaxHeight);
         lstFormat_->setGeometry(field.left(), field.top() - height, field.width(), height);

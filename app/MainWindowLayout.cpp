@@ -1,19 +1,25 @@
-// The main window's controls and their places in the fixed 914 × 566 window.
+// The main window's controls and their layouts. At the designed 914 × 566 every control has its
+// designed place; a larger window gives the extra width to the file list and the preview (which
+// keeps its aspect), and the extra height to the list, while the output rows stay at the bottom.
 #include "MainWindow.h"
 #include "TrackBar2.h"
 #include "core/ShellServices.h"
 #include "skin/SkinPictures.h"
 #include "widgets/CatalogueList.h"
 #include "widgets/FileListView.h"
+#include "widgets/PictureColumnLayout.h"
 #include "widgets/PreviewPanel.h"
 
 #include <QAction>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 namespace tarnel {
 
@@ -21,13 +27,10 @@ namespace {
 
 constexpr int kMargin = 8;
 constexpr int kHeaderHeight = 34;
-constexpr int kToolbarTop = 40;
-constexpr int kListTop = 112;
 constexpr int kListWidth = 520;
-constexpr int kPanelLeft = kMargin + kListWidth + 8; // 536
 constexpr int kPanelWidth = 370;
 constexpr int kPanelHeight = 240;
-constexpr int kBottomTop = 480;
+constexpr int kBottomMargin = 26;
 
 QToolButton* PictureButton(QWidget* parent, const char* name, const QString& caption,
                            skin::TButtonPicture picture, int iconSize, const QString& hint = {}) {
@@ -43,31 +46,62 @@ QToolButton* PictureButton(QWidget* parent, const char* name, const QString& cap
     return button;
 }
 
-QLabel* Label(QWidget* parent, const QString& text, const QRect& geometry, const char* name = nullptr) {
-    auto* label = new QLabel(text, parent);
+QLabel* Label(const QString& text, const char* name = nullptr) {
+    auto* label = new QLabel(text);
     if (name)
         label->setObjectName(name);
-    label->setGeometry(geometry);
     return label;
+}
+
+QHBoxLayout* Row(int spacing) {
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(spacing);
+    return row;
+}
+
+TTrackBar2* PlayerBar(const char* name, int thumbSize) {
+    auto* bar = new TTrackBar2;
+    bar->setObjectName(name);
+    bar->setFixedHeight(22);
+    bar->SetThumbStyle(TTrackBar2::tsUserDrawn);
+    bar->SetThumbSize(thumbSize);
+    bar->SetTrackStyle(TTrackBar2::trUserDrawn);
+    bar->SetTickStyle(TTrackBar2::tiUserDrawn);
+    bar->setFocusPolicy(Qt::NoFocus);
+    return bar;
 }
 
 } // namespace
 
 void TfrmMain::BuildLayout() {
     setObjectName("frmMain");
-    setFixedSize(kWidth, kHeight);
     setWindowIcon(skin::AppIcon());
     BuildMenus();
-    BuildTopRow();
-    BuildToolbar();
 
-    lvFiles_ = new TFileListView(this);
-    lvFiles_->setGeometry(kMargin, kListTop, kListWidth, kBottomTop - kListTop - 10);
-    lvFiles_->SetBackground(skin::ListBackground(kListWidth, kBottomTop - kListTop - 10));
+    lvFiles_ = new TFileListView;
+    lvFiles_->setMinimumSize(TFileListView::kDesignedWidth, 240);
+    auto* middle = Row(8);
+    middle->addWidget(lvFiles_, kListWidth);
+    middle->addWidget(BuildPreviewColumn(), kPanelWidth);
 
-    BuildPreviewPanel();
-    BuildBottomRow();
+    auto* body = new QVBoxLayout;
+    body->setContentsMargins(kMargin, 6, kMargin, kBottomMargin);
+    body->setSpacing(0);
+    body->addLayout(BuildToolbar());
+    body->addSpacing(8);
+    body->addLayout(middle, 1);
+    body->addSpacing(8);
+    body->addLayout(BuildBottomRows());
 
+    auto* window = new QVBoxLayout(this);
+    window->setContentsMargins(0, 0, 0, 0);
+    window->setSpacing(0);
+    window->addWidget(BuildHeader());
+    window->addLayout(body, 1);
+    resize(kWidth, kHeight);
+
+    lstFormat_ = new TCatalogueList(this);
     memLog_ = new QPlainTextEdit(this);
     memLog_->setObjectName("memLog");
     memLog_->setReadOnly(true);
@@ -113,21 +147,23 @@ void TfrmMain::FlatButtonMenu(QToolButton* button, QMenu* menu) {
     button->setPopupMode(QToolButton::InstantPopup);
 }
 
-void TfrmMain::BuildTopRow() {
-    auto* header = new QWidget(this);
+QWidget* TfrmMain::BuildHeader() {
+    auto* header = new QWidget;
     header->setObjectName("pnlHeader");
-    header->setGeometry(0, 0, kWidth, kHeaderHeight);
+    header->setFixedHeight(kHeaderHeight);
+    auto* row = new QHBoxLayout(header);
+    row->setContentsMargins(kMargin, 5, kMargin, 5);
+    row->setSpacing(2);
 
-    int x = kMargin;
     const auto menuButton = [&](const char* name, const QString& caption) {
-        auto* button = new QToolButton(header);
+        auto* button = new QToolButton;
         button->setObjectName(name);
         button->setText(caption);
         button->setProperty("menuButton", true);
         button->setAutoRaise(true);
         button->setFocusPolicy(Qt::NoFocus);
-        button->setGeometry(x, 5, 84, kHeaderHeight - 10);
-        x += 86;
+        button->setMinimumSize(84, kHeaderHeight - 10);
+        row->addWidget(button);
         return button;
     };
     FlatButtonMenu(menuButton("btnMenuFile", "File"), mnuFile_);
@@ -138,7 +174,11 @@ void TfrmMain::BuildTopRow() {
     QToolButton* website = menuButton("btnMenuWebsite", "Website");
     connect(website, &QToolButton::clicked, this, [this] { services_.OpenUrl(global_->WebsiteUrl()); });
 
-    lblTitle_ = Label(header, {}, QRect(x + 12, 0, 220, kHeaderHeight), "lblTitle");
+    row->addSpacing(12);
+    lblTitle_ = Label({}, "lblTitle");
+    lblTitle_->setMinimumWidth(220);
+    row->addWidget(lblTitle_);
+    row->addStretch(1);
 
     // Sharing buttons, right-aligned.
     static const char* const kServices[] = {"Facebook", "Google",      "Twitter", "Delicious",
@@ -150,24 +190,24 @@ void TfrmMain::BuildTopRow() {
                                              "https://digg.com/submit?url=",
                                              "https://www.stumbleupon.com/submit?url=",
                                              "https://www.reddit.com/submit?url="};
-    int shareX = kWidth - kMargin - 7 * 24;
     for (int i = 0; i < 7; ++i) {
-        auto* button = new QToolButton(header);
+        auto* button = new QToolButton;
         button->setObjectName(QString("btnShare%1").arg(kServices[i]));
         button->setIcon(skin::ShareIcon(i));
         button->setIconSize(QSize(16, 16));
         button->setAutoRaise(true);
         button->setToolTip(kServices[i]);
         button->setFocusPolicy(Qt::NoFocus);
-        button->setGeometry(shareX, 7, 22, 20);
-        shareX += 24;
+        button->setFixedSize(22, 20);
+        row->addWidget(button);
         const std::string url = kShareUrls[i];
         connect(button, &QToolButton::clicked, this,
                 [this, url] { services_.OpenUrl(url + global_->WebsiteUrl()); });
     }
+    return header;
 }
 
-void TfrmMain::BuildToolbar() {
+QHBoxLayout* TfrmMain::BuildToolbar() {
     using skin::TButtonPicture;
     struct ToolDef {
         QToolButton** button;
@@ -181,37 +221,33 @@ void TfrmMain::BuildToolbar() {
                              {&btnSettings_, "btnSettings", "Settings", TButtonPicture::Settings},
                              {&btnEdit_, "btnEdit", "Edit", TButtonPicture::Edit},
                              {&btnStart_, "btnStart", "Start", TButtonPicture::Start}};
-    int x = kMargin;
+    QHBoxLayout* row = Row(4);
     for (const ToolDef& tool : tools) {
         *tool.button = PictureButton(this, tool.name, tool.caption, tool.picture, 32);
-        (*tool.button)->setGeometry(x, kToolbarTop, 72, 64);
-        x += 76;
+        (*tool.button)->setMinimumSize(72, 64);
+        row->addWidget(*tool.button);
     }
+    row->addStretch(1);
     btnStart_->setEnabled(false);
     btnRemove_->setEnabled(false);
     btnClear_->setEnabled(false);
+    return row;
 }
 
-void TfrmMain::BuildPreviewPanel() {
+QWidget* TfrmMain::BuildPreviewColumn() {
     using skin::TButtonPicture;
-    pnlPreview_ = new TPreviewPanel(this);
-    pnlPreview_->setGeometry(kPanelLeft, kListTop, kPanelWidth, kPanelHeight);
-    imgStill_ = new QLabel(this);
+    auto* picture = new QWidget;
+    auto* stack = new QGridLayout(picture);
+    stack->setContentsMargins(0, 0, 0, 0);
+    pnlPreview_ = new TPreviewPanel;
+    imgStill_ = new QLabel;
     imgStill_->setObjectName("imgStill");
-    imgStill_->setGeometry(pnlPreview_->geometry());
     imgStill_->hide();
+    stack->addWidget(pnlPreview_, 0, 0);
+    stack->addWidget(imgStill_, 0, 0);
 
-    const int seekTop = kListTop + kPanelHeight + 6;
-    trcPreview_ = new TTrackBar2(this);
-    trcPreview_->setObjectName("trcPreview");
-    trcPreview_->setGeometry(kPanelLeft, seekTop, kPanelWidth, 22);
-    trcPreview_->SetThumbStyle(TTrackBar2::tsUserDrawn);
-    trcPreview_->SetThumbSize(14);
-    trcPreview_->SetTrackStyle(TTrackBar2::trUserDrawn);
-    trcPreview_->SetTickStyle(TTrackBar2::tiUserDrawn);
-    trcPreview_->setFocusPolicy(Qt::NoFocus);
+    trcPreview_ = PlayerBar("trcPreview", 14);
 
-    const int buttonsTop = seekTop + 28;
     struct PlayerButtonDef {
         QToolButton** button;
         const char* name;
@@ -224,79 +260,108 @@ void TfrmMain::BuildPreviewPanel() {
                                        {&btnStop_, "btnStop", "Stop", TButtonPicture::Stop},
                                        {&btnNext_, "btnNext", "Next", TButtonPicture::Next},
                                        {&btnSnapshot_, "btnSnapshot", "Snapshot", TButtonPicture::Snapshot}};
-    int x = kPanelLeft;
+    auto* transport = new QWidget;
+    QHBoxLayout* transportRow = Row(2);
+    transport->setLayout(transportRow);
     for (const PlayerButtonDef& def : buttons) {
         *def.button = PictureButton(this, def.name, {}, def.picture, 22, def.hint);
-        (*def.button)->setGeometry(x, buttonsTop, 32, 30);
-        x += 34;
+        (*def.button)->setFixedSize(32, 30);
+        transportRow->addWidget(*def.button);
     }
-    btnMute_ = new QToolButton(this);
+    btnMute_ = new QToolButton;
     btnMute_->setObjectName("btnMute");
     btnMute_->setIconSize(QSize(39, 25));
     btnMute_->setIcon(skin::MutePicture(false));
     btnMute_->setAutoRaise(true);
     btnMute_->setToolTip("Mute");
     btnMute_->setFocusPolicy(Qt::NoFocus);
-    btnMute_->setGeometry(x + 8, buttonsTop + 1, 43, 28);
-
-    trcVolume_ = new TTrackBar2(this);
-    trcVolume_->setObjectName("trcVolume");
-    trcVolume_->setGeometry(x + 56, buttonsTop + 4, kPanelLeft + kPanelWidth - (x + 56), 22);
-    trcVolume_->SetThumbStyle(TTrackBar2::tsUserDrawn);
-    trcVolume_->SetThumbSize(12);
-    trcVolume_->SetTrackStyle(TTrackBar2::trUserDrawn);
-    trcVolume_->SetTickStyle(TTrackBar2::tiUserDrawn);
+    btnMute_->setFixedSize(43, 28);
+    transportRow->addSpacing(8);
+    transportRow->addWidget(btnMute_);
+    trcVolume_ = PlayerBar("trcVolume", 12);
     trcVolume_->SetMax(128);
-    trcVolume_->setFocusPolicy(Qt::NoFocus);
+    transportRow->addSpacing(5);
+    transportRow->addWidget(trcVolume_, 1);
 
-    const int timeTop = buttonsTop + 38;
-    lblTime_ = Label(this, "00:00:00 / ", QRect(kPanelLeft, timeTop, 80, 20), "lblTime");
+    auto* times = new QWidget;
+    QHBoxLayout* timesRow = Row(0);
+    times->setLayout(timesRow);
+    lblTime_ = Label("00:00:00 / ", "lblTime");
     lblTime_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    lblDuration_ = Label(this, "00:00:00", QRect(kPanelLeft + 80, timeTop, 80, 20), "lblDuration");
+    lblTime_->setMinimumWidth(80);
+    lblDuration_ = Label("00:00:00", "lblDuration");
+    lblDuration_->setMinimumWidth(80);
+    timesRow->addWidget(lblTime_);
+    timesRow->addWidget(lblDuration_);
+    timesRow->addStretch(1);
+    times->setFixedHeight(std::max(20, times->sizeHint().height()));
+
+    auto* column = new QWidget;
+    auto* layout = new TPictureColumnLayout(column, QSize(kPanelWidth, kPanelHeight));
+    layout->setSpacing(6);
+    layout->addWidget(picture);
+    layout->addWidget(trcPreview_);
+    layout->addWidget(transport);
+    layout->addWidget(times);
+    return column;
 }
 
-void TfrmMain::BuildBottomRow() {
-    Label(this, "Output Format:", QRect(kMargin, kBottomTop, 110, 24));
-    edtFormat_ = new QLineEdit(this);
+QGridLayout* TfrmMain::BuildBottomRows() {
+    edtFormat_ = new QLineEdit;
     edtFormat_->setObjectName("edtFormat");
     edtFormat_->setReadOnly(true);
-    edtFormat_->setGeometry(kMargin + 112, kBottomTop, 420, 24);
+    edtFormat_->setMinimumWidth(420);
     edtFormat_->setCursor(Qt::ArrowCursor);
     edtFormat_->installEventFilter(this);
 
-    btnFormatArrow_ = new QToolButton(this);
+    btnFormatArrow_ = new QToolButton;
     btnFormatArrow_->setObjectName("btnFormatArrow");
     btnFormatArrow_->setIcon(skin::ButtonPicture(skin::TButtonPicture::DropArrow, 16));
-    btnFormatArrow_->setGeometry(edtFormat_->geometry().right() + 1, kBottomTop, 22, 24);
+    btnFormatArrow_->setFixedSize(22, 24);
     btnFormatArrow_->setFocusPolicy(Qt::NoFocus);
 
-    btnFormatSettings_ = new QPushButton("Settings", this);
+    btnFormatSettings_ = new QPushButton("Settings");
     btnFormatSettings_->setObjectName("btnFormatSettings");
-    btnFormatSettings_->setGeometry(btnFormatArrow_->geometry().right() + 8, kBottomTop, 84, 24);
+    btnFormatSettings_->setMinimumWidth(84);
 
-    const int secondRow = kBottomTop + 34;
-    Label(this, "Output Directory:", QRect(kMargin, secondRow, 110, 24));
-    edtOutput_ = new QLineEdit(this);
+    edtOutput_ = new QLineEdit;
     edtOutput_->setObjectName("edtOutput");
     edtOutput_->setReadOnly(true);
-    edtOutput_->setGeometry(kMargin + 112, secondRow, 442, 24);
-    btnBrowse_ = new QPushButton("Browse", this);
+    btnBrowse_ = new QPushButton("Browse");
     btnBrowse_->setObjectName("btnBrowse");
-    btnBrowse_->setGeometry(btnFormatSettings_->x(), secondRow, 84, 24);
-    btnOpen_ = new QPushButton("Open", this);
+    btnBrowse_->setMinimumWidth(84);
+    btnOpen_ = new QPushButton("Open");
     btnOpen_->setObjectName("btnOpen");
-    btnOpen_->setGeometry(btnBrowse_->geometry().right() + 8, secondRow, 60, 24);
+    btnOpen_->setMinimumWidth(60);
 
-    btnStartBig_ = new QToolButton(this);
+    btnStartBig_ = new QToolButton;
     btnStartBig_->setObjectName("btnStartBig");
     btnStartBig_->setIcon(skin::BigStartPicture());
     btnStartBig_->setIconSize(QSize(120, 56));
     btnStartBig_->setAutoRaise(true);
     btnStartBig_->setToolTip("Start");
-    btnStartBig_->setGeometry(kWidth - kMargin - 124, kBottomTop - 2, 124, 62);
+    btnStartBig_->setFixedSize(124, 62);
     btnStartBig_->setEnabled(false);
 
-    lstFormat_ = new TCatalogueList(this);
+    auto* rows = new QGridLayout;
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setHorizontalSpacing(8);
+    rows->setVerticalSpacing(10);
+    auto* formatField = Row(1);
+    formatField->addWidget(edtFormat_, 1);
+    formatField->addWidget(btnFormatArrow_);
+    rows->addWidget(Label("Output Format:"), 0, 0);
+    rows->addLayout(formatField, 0, 1);
+    rows->addWidget(btnFormatSettings_, 0, 2);
+    rows->addWidget(Label("Output Directory:"), 1, 0);
+    rows->addWidget(edtOutput_, 1, 1);
+    rows->addWidget(btnBrowse_, 1, 2);
+    rows->addWidget(btnOpen_, 1, 3);
+    rows->setColumnMinimumWidth(0, 104);
+    rows->setColumnStretch(1, 1);
+    rows->setColumnMinimumWidth(4, 40);
+    rows->addWidget(btnStartBig_, 0, 5, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
+    return rows;
 }
 
 } // namespace tarnel

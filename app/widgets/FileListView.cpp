@@ -1,5 +1,7 @@
 #include "FileListView.h"
 
+#include "skin/SkinPictures.h"
+
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHeaderView>
@@ -7,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QUrl>
+#include <algorithm>
 
 namespace tarnel {
 
@@ -96,9 +99,22 @@ void TFileListView::ShowReportView() {
     for (const TColumnInfo& column : kColumns)
         titles << column.Title;
     setHeaderLabels(titles);
-    for (int i = 0; i < 5; ++i)
-        setColumnWidth(i, kColumns[i].Width);
+    FitColumns();
     setHeaderHidden(false);
+}
+
+// The designed widths in a list of the designed width; a wider list gives its extra width to the
+// source and destination names, which are the ones cut short.
+void TFileListView::FitColumns() {
+    const int extra = std::max(0, width() - kDesignedWidth);
+    for (int i = 0; i < 5; ++i)
+        setColumnWidth(i, kColumns[i].Width + (i == colSource || i == colDestination ? extra / 2 : 0));
+}
+
+void TFileListView::resizeEvent(QResizeEvent* event) {
+    QTreeWidget::resizeEvent(event);
+    if (InReportView())
+        FitColumns();
 }
 
 void TFileListView::ShowListView() {
@@ -148,10 +164,11 @@ void TFileListView::paintEvent(QPaintEvent* event) {
         QTreeWidget::paintEvent(event);
         return;
     }
+    // The empty list's hint is drawn for the list's size, again whenever the size changes.
+    if (background_.size() != viewport()->size())
+        background_ = skin::ListBackground(viewport()->width(), viewport()->height());
     QPainter painter(viewport());
-    painter.fillRect(viewport()->rect(), Qt::white);
-    if (!background_.isNull())
-        painter.drawImage(QPoint(0, 0), background_);
+    painter.drawImage(QPoint(0, 0), background_);
 }
 
 void TFileListView::mousePressEvent(QMouseEvent* event) {

@@ -43,13 +43,15 @@ public:
     bool InReportView() const { return !isHeaderHidden(); }
     void ShowReportView();
     void ShowListView();
-    void SetBackground(const QImage& picture) { background_ = picture; }
+
+    static constexpr int kDesignedWidth = 520;
 
 signals:
     void FilesDropped(const QStringList& files);
     void ContextMenuRequested(const QPoint& globalPos);
 
 protected:
+    void resizeEvent(QResizeEvent* event) override;
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
                  const QModelIndex& index) const override;
     void paintEvent(QPaintEvent* event) override;
@@ -59,6 +61,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void FitColumns();
+
     QImage background_;
 };
 
