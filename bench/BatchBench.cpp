@@ -1,7 +1,9 @@
 // The batch run's cost: every profile of the shipped catalogue on one 640 × 360 clip (wall time per
 // profile as a multiple of real time, and the process's peak memory against its size before the
 // batch), and one profile through the desktop program's path (profile mapping, the component with
-// progress and preview-bitmap events) against the bare engine set with the same options.
+// progress and preview-bitmap events) against the bare engine set with the same options. The desktop
+// path is the batch run the desktop program uses: planning, the frame hook's renderer on every
+// picture, the reports handed over in order and the end of the run.
 //
 //   BatchBench [folder]
 #include "BenchSupport.h"
@@ -10,12 +12,14 @@
 #include "base/FFmpegLogger.h"
 #include "converter/FFConverter.h"
 #include "core/BatchPlan.h"
+#include "core/BatchRun.h"
 #include "core/Catalogue.h"
 #include "core/ConsoleShellServices.h"
 #include "core/FilesRecord.h"
 #include "core/MainSettings.h"
 #include "core/ProfileFile.h"
 #include "engine/FFmpeg.h"
+#include "render/FrameHookRenderer.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -54,28 +58,45 @@ struct TDesktopPath {
         Settings.SetOutputFolder((folder / "out").string());
     }
 
-    // Maps the clip with the profile and runs the task as the desktop program does (preview
-    // bitmaps and progress reports on); returns the seconds taken and the plan.
+    // Maps the clip with the profile and runs the batch as the desktop program does (the batch run
+    // with its frame hook, preview bitmaps and progress reports); returns the seconds taken and the
+    // plan.
     double Convert(const std::string& clip, int32_t code, TBatchPlan& plan) {
         TFFConverter converter;
         converter.SetPreview(true);
         converter.SetPreviewBitmap(true);
         converter.SetTriggerEventInMainThread(false);
-        int reports = 0;
-        converter.OnProgress = [&](TCustomFFConverter&, PProgressInfo) {
-            ++reports;
-        };
+        int previews = 0;
         converter.OnPreviewBitmap = [&](TCustomFFConverter&, const TPreviewInfo&) {
-            ++reports;
+            ++previews;
         };
+        TCountingListener listener;
+        TFrameHookRenderer renderer;
+        TBatchRun run(converter, Services, listener,
+                      [&renderer](TBitmap& frame, const TlvFilesRecord& row, int64_t pts) {
+                          renderer.Render(frame, row, pts);
+                      });
         TlvFilesRecord record;
         record.SourceFile = clip;
         const double start = Now();
-        plan = BuildBatch(converter, {{0, &record, true}}, code, Context);
+        plan = run.Prepare({{0, &record, true}}, code, Context);
         MappingSeconds = Now() - start;
-        converter.StartTask(0);
-        return Now() - start;
+        run.Start(1);
+        while (!run.WaitForReports(std::chrono::milliseconds(100))) {
+        }
+        const double seconds = Now() - start;
+        if (run.Summary().Converted.size() != 1)
+            std::fprintf(stderr, "profile %d did not convert: %s\n", code,
+                         run.Summary().ProblemsText().c_str());
+        return seconds;
     }
+
+    // Counts what the desktop program would show; the run's own work is what is measured.
+    struct TCountingListener final : TBatchRunListener {
+        int Reports = 0;
+        void TaskProgress(const TProgressInfo&) override { ++Reports; }
+        void TaskEnded(const TFileResult&) override { ++Reports; }
+    };
 };
 
 // The bare engine set with what the mapping made of the profile, as the component would set it.

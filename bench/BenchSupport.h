@@ -77,4 +77,32 @@ inline std::string JoinClip(const std::filesystem::path& folder, const std::stri
     return WriteOutput(engine, part, path, true);
 }
 
+// `source` scaled to 1920 × 1080 with libx264 veryfast + AAC, cut to `seconds`, in `folder`/`name`
+// (kept for later runs); with `gopFrames` > 0 one key frame every that many pictures and no extra
+// ones at scene changes.
+inline std::string MakeHd(const std::filesystem::path& folder, const std::string& name,
+                          const std::string& source, int seconds, int gopFrames) {
+    const std::string path = (folder / name).string();
+    if (std::filesystem::exists(path))
+        return path;
+    const std::string part = (folder / ("part-" + name)).string();
+    std::fprintf(stderr, "making %s (%d s of 1920x1080 H.264 + AAC)\n", path.c_str(), seconds);
+    TCustomFFmpeg engine;
+    engine.Reset();
+    if (!engine.AddInputFile(source))
+        throw std::runtime_error(engine.LastError());
+    engine.SetOption("t", std::to_string(seconds));
+    engine.SetOption("s", "1920x1080");
+    engine.SetOption("vcodec", "libx264");
+    engine.SetOption("preset", "veryfast");
+    if (gopFrames > 0) {
+        engine.SetOption("g", std::to_string(gopFrames));
+        engine.SetOption("sc_threshold", "0");
+    }
+    engine.SetOption("acodec", "aac");
+    engine.SetOption("ar", "48000");
+    engine.SetOption("ac", "2");
+    return WriteOutput(engine, part, path, false);
+}
+
 } // namespace tarnel::bench

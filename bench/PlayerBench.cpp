@@ -45,7 +45,6 @@ using bench::WriteOutput;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kWidth = 1920, kHeight = 1080;
 constexpr int kPlaySeconds = 10;
 constexpr int kSeekFileSeconds = 20;
 constexpr int kLongGopFrames = 250;
@@ -127,33 +126,6 @@ auto Guarded(const std::string& what, Call call) {
 }
 
 // ---- media ----
-
-// `source` scaled to 1080p with libx264 veryfast + AAC, cut to `seconds`; with `gopFrames` > 0 one
-// key frame every that many pictures and no extra ones at scene changes.
-std::string MakeHd(const fs::path& folder, const std::string& name, const std::string& source, int seconds,
-                   int gopFrames) {
-    const std::string path = (folder / name).string();
-    if (fs::exists(path))
-        return path;
-    const std::string part = (folder / ("part-" + name)).string();
-    std::fprintf(stderr, "making %s (%d s of %dx%d H.264 + AAC)\n", path.c_str(), seconds, kWidth, kHeight);
-    TCustomFFmpeg engine;
-    engine.Reset();
-    if (!engine.AddInputFile(source))
-        throw std::runtime_error(engine.LastError());
-    engine.SetOption("t", std::to_string(seconds));
-    engine.SetOption("s", std::to_string(kWidth) + "x" + std::to_string(kHeight));
-    engine.SetOption("vcodec", "libx264");
-    engine.SetOption("preset", "veryfast");
-    if (gopFrames > 0) {
-        engine.SetOption("g", std::to_string(gopFrames));
-        engine.SetOption("sc_threshold", "0");
-    }
-    engine.SetOption("acodec", "aac");
-    engine.SetOption("ar", "48000");
-    engine.SetOption("ac", "2");
-    return WriteOutput(engine, part, path, false);
-}
 
 struct MediaFacts {
     int width = 0, height = 0;
@@ -454,9 +426,9 @@ int main(int argc, char** argv) {
     try {
         const fixtures::FixtureSet clips = fixtures::EnsureFixtures((folder / "fixtures").string());
         const std::string joined = JoinClip(folder, "joined.mkv", clips.h264AacMp4, 8);
-        const std::string playFile = MakeHd(folder, "play-1080p.mp4", joined, kPlaySeconds, 0);
+        const std::string playFile = bench::MakeHd(folder, "play-1080p.mp4", joined, kPlaySeconds, 0);
         const std::string seekFile =
-            MakeHd(folder, "seek-1080p-gop250.mp4", joined, kSeekFileSeconds, kLongGopFrames);
+            bench::MakeHd(folder, "seek-1080p-gop250.mp4", joined, kSeekFileSeconds, kLongGopFrames);
         const MediaFacts playFacts = Inspect(playFile);
         const MediaFacts seekFacts = Inspect(seekFile);
 

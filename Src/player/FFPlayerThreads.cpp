@@ -25,10 +25,22 @@ void TCustomPlayer::RunPlayThread(SDL_Window* hostWindow) {
     playThreadFinished_.Set();
 }
 
+// SDL wakes a waiting event loop by a message to its window; a window SDL draws into but did not
+// make (the host's panel) gets that message in the host's connection instead, so the loop would
+// sleep through pushed events until the wait ends. The refresh thread pushes an event every 5 ms,
+// and the wait is as short, so pictures are shown on time in either kind of window.
+constexpr int kEventWaitMs = 5;
+
 void TCustomPlayer::RunEventLoop(PlayerDisplay& display) {
+    // The renderer is made while the first picture is still being decoded, not when it asks for
+    // its overlay: making it takes as long as decoding a large picture.
+    if (std::shared_ptr<PlaybackSession> session = Session(); session && session->HasVideo) {
+        std::lock_guard lock(playerLock_);
+        OpenVideoMode(*session, display, false);
+    }
     for (;;) {
         SDL_Event event;
-        if (!SDL_WaitEventTimeout(&event, 100)) {
+        if (!SDL_WaitEventTimeout(&event, kEventWaitMs)) {
             if (!Session())
                 return;
             continue;
