@@ -12,12 +12,15 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -28,8 +31,9 @@ namespace tarnel {
 namespace {
 
 const QColor kPreviewBackground(166, 202, 240);
-constexpr int kWidth = 902;
-constexpr int kHeight = 650;
+constexpr QSize kDesignedSize(902, 650);
+constexpr int kFrameMargin = 12; // around the title row; the rest lies further in
+constexpr int kBodyIndent = 8;
 constexpr int kMinimumFrame = 10;
 
 struct TEffectRow {
@@ -89,11 +93,31 @@ TfrmCrop::TfrmCrop(TMainSettings& settings, QWidget* parent)
     : QDialog(parent) {
     setObjectName("frmCrop");
     setWindowTitle("Crop");
-    setFixedSize(kWidth, kHeight);
-    BuildPreviews();
-    BuildPlayerControls();
-    BuildPages();
-    BuildButtons();
+    auto* body = new QVBoxLayout;
+    body->setContentsMargins(kBodyIndent, 0, kBodyIndent, 0);
+    body->setSpacing(0);
+    body->addLayout(BuildSourceRow());
+    body->addSpacing(6);
+    body->addLayout(BuildPreviews());
+    body->addSpacing(9);
+    body->addLayout(BuildPlayerControls());
+    body->addSpacing(8);
+    body->addWidget(BuildPages(), 1);
+    body->addSpacing(10);
+    body->addLayout(BuildButtons());
+
+    QHBoxLayout* title = MakeTitleRow(*this, "Crop");
+    title->insertSpacing(0, kBodyIndent);
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(kFrameMargin, 6, kFrameMargin, 12);
+    page->setSpacing(4);
+    page->addLayout(title);
+    page->addLayout(body, 1);
+    // The designed size, or more when a larger font needs it. The previews keep their size, and the
+    // layout is placed now: the crop frame is kept in form coordinates from the first file on.
+    setFixedSize(kDesignedSize.expandedTo(sizeHint()));
+    page->activate();
+
     preview_ = std::make_unique<TPreviewPlayer>(*pan1_, settings,
                                                 TPreviewPlayer::TControls{.Play = btnPlay_,
                                                                           .Pause = btnPause_,
@@ -126,22 +150,32 @@ void TfrmCrop::ConnectPreview() {
     preview_->LoadLibraries();
 }
 
-void TfrmCrop::BuildPreviews() {
-    MakeTitleHeader(*this, "Crop", 20);
-
+QHBoxLayout* TfrmCrop::BuildSourceRow() {
     auto* source = new QLabel("Source File:", this);
-    source->setGeometry(20, 36, 80, 20);
+    source->setMinimumSize(80, 20);
     lblFileName_ = new QLabel(this);
     lblFileName_->setObjectName("lblFileName");
-    lblFileName_->setGeometry(104, 36, 700, 20);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(4);
+    row->addWidget(source);
+    row->addWidget(lblFileName_, 1);
+    return row;
+}
 
+QHBoxLayout* TfrmCrop::BuildPreviews() {
     imgPreview_ = new TPictureView(kPreviewBackground, this);
     imgPreview_->setObjectName("imgPreview");
-    imgPreview_->setGeometry(20, 62, kPreviewWidth, kPreviewHeight);
+    imgPreview_->setFixedSize(kPreviewWidth, kPreviewHeight);
     imgOutput_ = new TPictureView(kPreviewBackground, this);
     imgOutput_->setObjectName("imgOutput");
-    imgOutput_->setGeometry(kWidth - 20 - kPreviewWidth, 62, kPreviewWidth, kPreviewHeight);
+    imgOutput_->setFixedSize(kPreviewWidth, kPreviewHeight);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(0);
+    row->addWidget(imgPreview_);
+    row->addStretch(1);
+    row->addWidget(imgOutput_);
 
+    // The frame lies over the input preview, outside the layout, in form coordinates.
     tracker_ = new TRectTracker(this);
     tracker_->setObjectName("RectTracker");
     tracker_->hide();
@@ -165,67 +199,108 @@ void TfrmCrop::BuildPreviews() {
     // The player plays into this hidden panel; the dialog draws the pictures it receives itself.
     pan1_ = new TPreviewPanel(this);
     pan1_->setObjectName("pan1");
-    pan1_->setGeometry(0, 0, 65, 65);
+    pan1_->resize(65, 65);
     pan1_->hide();
+    return row;
 }
 
-void TfrmCrop::BuildPlayerControls() {
+// The seek bar above play, pause, stop, the position and length, mute and the volume bar.
+QVBoxLayout* TfrmCrop::BuildPlayerControls() {
     trcPreview_ = new TTrackBar2(this);
     trcPreview_->setObjectName("trcPreview");
-    trcPreview_->setGeometry(20, 374, kWidth - 40, 22);
+    trcPreview_->setFixedHeight(22);
     MakeHostDrawnBar(*trcPreview_);
 
-    btnPlay_ = MakeImageButton(this, "imgbtnPlay", "Play", skin::TButtonPicture::Play, 20, 402);
-    btnPause_ = MakeImageButton(this, "imgbtnpause", "Pause", skin::TButtonPicture::Pause, 58, 402);
-    btnStop_ = MakeImageButton(this, "imgbtnStop", "Stop", skin::TButtonPicture::Stop, 96, 402);
+    btnPlay_ = MakeImageButton(this, "imgbtnPlay", "Play", skin::TButtonPicture::Play);
+    btnPause_ = MakeImageButton(this, "imgbtnpause", "Pause", skin::TButtonPicture::Pause);
+    btnStop_ = MakeImageButton(this, "imgbtnStop", "Stop", skin::TButtonPicture::Stop);
     lblTime_ = new QLabel(this);
     lblTime_->setObjectName("lblTime");
     lblTime_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    lblTime_->setGeometry(136, 406, 80, 24);
+    lblTime_->setMinimumWidth(80);
     lblPTS_ = new QLabel(this);
     lblPTS_->setObjectName("lblPTS");
-    lblPTS_->setGeometry(216, 406, 80, 24);
+    lblPTS_->setMinimumWidth(80);
 
     btnMute_ = new QToolButton(this);
     btnMute_->setObjectName("imgMute");
     btnMute_->setAutoRaise(true);
     btnMute_->setIconSize(QSize(39, 25));
-    btnMute_->setGeometry(kWidth - 20 - 150 - 46, 404, 43, 29);
+    btnMute_->setFixedSize(43, 29);
     trcVolume_ = new TTrackBar2(this);
     trcVolume_->setObjectName("trcVolume");
-    trcVolume_->setGeometry(kWidth - 20 - 150, 408, 150, 20);
+    trcVolume_->setFixedSize(150, 20);
     MakeHostDrawnBar(*trcVolume_);
+
+    auto* row = new QHBoxLayout;
+    row->setSpacing(0);
+    row->addWidget(btnPlay_);
+    row->addSpacing(4);
+    row->addWidget(btnPause_);
+    row->addSpacing(4);
+    row->addWidget(btnStop_);
+    row->addSpacing(6);
+    row->addWidget(lblTime_);
+    row->addWidget(lblPTS_);
+    row->addStretch(1);
+    row->addWidget(btnMute_);
+    row->addSpacing(3);
+    row->addWidget(trcVolume_);
+    auto* controls = new QVBoxLayout;
+    controls->setSpacing(6);
+    controls->addWidget(trcPreview_);
+    controls->addLayout(row);
+    return controls;
+}
+
+// One caption, bar and number box of the effect page.
+QHBoxLayout* TfrmCrop::BuildEffectRow(QWidget* page, int index) {
+    const TEffectRow& effect = kEffects[index];
+    auto* label = new QLabel(effect.Caption, page);
+    label->setMinimumWidth(80);
+    auto* bar = new TTrackBar2(page);
+    bar->setObjectName(QString("trc") + effect.Name);
+    bar->setMinimumWidth(240);
+    bar->setFixedHeight(24);
+    bar->SetMin(effect.Min);
+    bar->SetMax(effect.Max);
+    bar->SetPositionL(effect.Reset);
+    auto* spin = new QSpinBox(page);
+    spin->setObjectName(QString("sped") + effect.Name);
+    spin->setRange(effect.Min, effect.Max);
+    spin->setValue(effect.Reset);
+    spin->setMinimumWidth(70);
+    connect(bar, &TTrackBar2::Changed, spin, [bar, spin] { spin->setValue(bar->PositionL()); });
+    connect(bar, &TTrackBar2::Changed, this, &TfrmCrop::RefreshPreviews);
+    connect(spin, &QSpinBox::valueChanged, bar, [bar](int value) { bar->SetPositionL(value); });
+    effectBars_[index] = bar;
+    effectSpins_[index] = spin;
+
+    auto* row = new QHBoxLayout;
+    row->setSpacing(0);
+    row->addWidget(label);
+    row->addSpacing(2);
+    row->addWidget(bar, 1);
+    row->addSpacing(8);
+    row->addWidget(spin);
+    return row;
 }
 
 QWidget* TfrmCrop::BuildEffectPage() {
     auto* page = new QWidget;
-    for (int i = 0; i < 4; ++i) {
-        const TEffectRow& row = kEffects[i];
-        const int x = 12 + (i % 2) * 426;
-        const int y = 14 + (i / 2) * 40;
-        auto* label = new QLabel(row.Caption, page);
-        label->setGeometry(x, y, 80, 24);
-        auto* bar = new TTrackBar2(page);
-        bar->setObjectName(QString("trc") + row.Name);
-        bar->setGeometry(x + 82, y, 240, 24);
-        bar->SetMin(row.Min);
-        bar->SetMax(row.Max);
-        bar->SetPositionL(row.Reset);
-        auto* spin = new QSpinBox(page);
-        spin->setObjectName(QString("sped") + row.Name);
-        spin->setRange(row.Min, row.Max);
-        spin->setValue(row.Reset);
-        spin->setGeometry(x + 330, y, 70, 24);
-        connect(bar, &TTrackBar2::Changed, spin, [bar, spin] { spin->setValue(bar->PositionL()); });
-        connect(bar, &TTrackBar2::Changed, this, &TfrmCrop::RefreshPreviews);
-        connect(spin, &QSpinBox::valueChanged, bar, [bar](int value) { bar->SetPositionL(value); });
-        effectBars_[i] = bar;
-        effectSpins_[i] = spin;
-    }
+    auto* grid = new QGridLayout(page);
+    grid->setContentsMargins(12, 14, 12, 8);
+    grid->setHorizontalSpacing(26);
+    grid->setVerticalSpacing(16);
+    for (int i = 0; i < 4; ++i)
+        grid->addLayout(BuildEffectRow(page, i), i / 2, i % 2);
     auto* reset = new QPushButton("Reset", page);
     reset->setObjectName("btnEffectReset");
-    reset->setGeometry(12 + 426 + 330 - 10, 96, 80, 26);
+    reset->setMinimumSize(80, 26);
     connect(reset, &QPushButton::clicked, this, &TfrmCrop::EffectResetClick);
+    grid->addWidget(reset, 2, 1, Qt::AlignRight);
+    grid->setColumnStretch(2, 1);
+    grid->setRowStretch(3, 1);
 
     // Values the row carries that this dialog shows no control for; they are kept as they are.
     cmbZoom_ = new QComboBox(page);
@@ -238,55 +313,73 @@ QWidget* TfrmCrop::BuildEffectPage() {
     return page;
 }
 
+// The margins, read-only: up and left, then right and down, with Reset beside them.
 QWidget* TfrmCrop::BuildCropPage() {
     auto* page = new QWidget;
+    auto* grid = new QGridLayout(page);
+    grid->setContentsMargins(12, 14, 12, 8);
+    grid->setHorizontalSpacing(4);
+    grid->setVerticalSpacing(16);
     const struct {
         const char* Caption;
         QSpinBox** Spin;
         const char* Name;
-        int X;
-        int Y;
-    } edits[] = {{"Up:", &spedUp_, "spedUp", 12, 14},
-                 {"Left:", &spedLeft_, "spedLeft", 220, 14},
-                 {"Right:", &spedRight_, "spedRight", 12, 54},
-                 {"Down:", &spedDown_, "spedDown", 220, 54}};
+        int Row;
+        int Column;
+    } edits[] = {{"Up:", &spedUp_, "spedUp", 0, 0},
+                 {"Left:", &spedLeft_, "spedLeft", 0, 3},
+                 {"Right:", &spedRight_, "spedRight", 1, 0},
+                 {"Down:", &spedDown_, "spedDown", 1, 3}};
     for (const auto& edit : edits) {
         auto* label = new QLabel(edit.Caption, page);
-        label->setGeometry(edit.X, edit.Y, 50, 24);
+        label->setMinimumWidth(50);
         auto* spin = new QSpinBox(page);
         spin->setObjectName(edit.Name);
         spin->setRange(0, 100000);
         spin->setReadOnly(true);
         spin->setButtonSymbols(QAbstractSpinBox::NoButtons);
-        spin->setGeometry(edit.X + 54, edit.Y, 80, 24);
+        spin->setMinimumWidth(80);
+        grid->addWidget(label, edit.Row, edit.Column);
+        grid->addWidget(spin, edit.Row, edit.Column + 1);
         *edit.Spin = spin;
     }
+    grid->setColumnMinimumWidth(2, 66);
+    grid->setColumnMinimumWidth(5, 78);
     auto* reset = new QPushButton("Reset", page);
-    reset->setGeometry(440, 54, 80, 26);
+    reset->setMinimumSize(80, 26);
+    grid->addWidget(reset, 1, 6);
+    grid->setColumnStretch(7, 1);
+    grid->setRowStretch(2, 1);
     connect(reset, &QPushButton::clicked, this, &TfrmCrop::DefaultClick);
     return page;
 }
 
-void TfrmCrop::BuildPages() {
+QTabWidget* TfrmCrop::BuildPages() {
     pages_ = new QTabWidget(this);
     pages_->setObjectName("pgcSettings");
-    pages_->setGeometry(20, 442, kWidth - 40, 158);
     pages_->addTab(BuildCropPage(), "Crop");
     pages_->addTab(BuildEffectPage(), "Effect");
     pages_->setTabEnabled(0, false);
     pages_->setCurrentIndex(1);
+    return pages_;
 }
 
-void TfrmCrop::BuildButtons() {
+QHBoxLayout* TfrmCrop::BuildButtons() {
     auto* defaults = new QPushButton("&Default", this);
-    defaults->setGeometry(20, kHeight - 40, 88, 28);
     auto* ok = new QPushButton("Ok", this);
-    ok->setGeometry(kWidth - 20 - 184, kHeight - 40, 88, 28);
     auto* cancel = new QPushButton("Cancel", this);
-    cancel->setGeometry(kWidth - 20 - 88, kHeight - 40, 88, 28);
     connect(defaults, &QPushButton::clicked, this, &TfrmCrop::DefaultClick);
     connect(ok, &QPushButton::clicked, this, &TfrmCrop::OkClick);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(8);
+    row->addWidget(defaults);
+    row->addStretch(1);
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    for (QPushButton* button : {defaults, ok, cancel})
+        button->setMinimumSize(88, 28);
+    return row;
 }
 
 int TfrmCrop::Edit(TFileRow& row) {
@@ -327,7 +420,6 @@ void TfrmCrop::ShowFileName(const std::string& path) {
     }
     const QString extension = QString::fromStdString(std::filesystem::path(path).extension().string());
     lblFileName_->setText(name.left(44) + ".." + extension + "  ");
-    lblFileName_->resize(290, lblFileName_->height());
     lblFileName_->setToolTip(name);
 }
 

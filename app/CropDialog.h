@@ -12,10 +12,12 @@
 
 class QCheckBox;
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QSpinBox;
 class QTabWidget;
 class QToolButton;
+class QVBoxLayout;
 
 namespace tarnel {
 
@@ -66,10 +68,12 @@ protected:
     void done(int result) override;
 
 private:
-    void BuildPreviews();
-    void BuildPlayerControls();
-    void BuildPages();
-    void BuildButtons();
+    QHBoxLayout* BuildSourceRow();
+    QHBoxLayout* BuildPreviews();
+    QVBoxLayout* BuildPlayerControls();
+    QTabWidget* BuildPages();
+    QHBoxLayout* BuildButtons();
+    QHBoxLayout* BuildEffectRow(QWidget* page, int index);
     QWidget* BuildEffectPage();
     QWidget* BuildCropPage();
     void ConnectPreview();

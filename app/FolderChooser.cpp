@@ -7,11 +7,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileSystemModel>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeView>
+#include <QVBoxLayout>
 
 namespace tarnel {
 
@@ -23,9 +25,7 @@ TfmDirectory::TfmDirectory(TShellServices& services, QWidget* parent)
     , ok_(new QPushButton("Ok", this)) {
     setObjectName("fmDirectory");
     setWindowTitle("Browse");
-    setFixedSize(322, 351);
     auto* label = new QLabel("Please select an output directory:", this);
-    label->setGeometry(12, 10, 300, 20);
 
     model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
     model_->setRootPath(QDir::rootPath());
@@ -34,7 +34,6 @@ TfmDirectory::TfmDirectory(TShellServices& services, QWidget* parent)
     for (int column = 1; column < model_->columnCount(); ++column)
         tree_->hideColumn(column);
     tree_->header()->hide();
-    tree_->setGeometry(12, 34, 298, 268);
     // A right click selects the folder under the pointer, as a left click does.
     tree_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(tree_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
@@ -47,14 +46,30 @@ TfmDirectory::TfmDirectory(TShellServices& services, QWidget* parent)
     connect(tree_, &QTreeView::clicked, this, [this] { pending_.clear(); });
 
     auto* cancel = new QPushButton("Cancel", this);
-    ok_->setGeometry(322 - 12 - 80 - 8 - 80, 314, 80, 26);
-    cancel->setGeometry(322 - 12 - 80, 314, 80, 26);
     ok_->setDefault(true);
     connect(ok_, &QPushButton::clicked, this, &TfmDirectory::OkClick);
     connect(cancel, &QPushButton::clicked, this, [this] {
         result_.clear();
         reject();
     });
+
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(8);
+    buttons->addStretch(1);
+    for (QPushButton* button : {ok_, cancel}) {
+        button->setMinimumSize(80, 26);
+        buttons->addWidget(button);
+    }
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(12, 10, 12, 11);
+    page->setSpacing(4);
+    page->addWidget(label);
+    page->addWidget(tree_, 1);
+    page->addSpacing(8);
+    page->addLayout(buttons);
+    // Its designed size; a larger font or scale makes it grow instead of clipping a caption.
+    page->setSizeConstraint(QLayout::SetMinimumSize);
+    resize(322, 351);
 }
 
 void TfmDirectory::SelectFolder(const QString& folder) {

@@ -7,12 +7,16 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 namespace tarnel {
@@ -21,16 +25,11 @@ namespace {
 
 const QColor kPreviewBackground(166, 202, 240);
 
-QLabel* Caption(QWidget* parent, const char* text, int y) {
-    auto* label = new QLabel(text, parent);
-    label->setGeometry(24, y, 100, 20);
-    return label;
-}
-
-QLabel* Value(QWidget* parent, const char* name, int y) {
+// A value follows its caption; a long one does not widen the window.
+QLabel* Value(QWidget* parent, const char* name) {
     auto* label = new QLabel(parent);
     label->setObjectName(name);
-    label->setGeometry(124, y, 272, 20);
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     return label;
 }
 
@@ -55,76 +54,130 @@ TfrmProgress::TfrmProgress(TBatchRun& run, std::function<QImage()> latestFrame, 
     , preview_(kPreviewWidth, kPreviewHeight, QImage::Format_RGB888) {
     setObjectName("frmProgress");
     setWindowTitle("Progress");
-    setFixedSize(420, 460);
     setModal(true);
 
     imgPreview_ = new QLabel(this);
     imgPreview_->setObjectName("imgPreview");
-    imgPreview_->setGeometry(24, 16, kPreviewWidth, kPreviewHeight);
+    imgPreview_->setFixedSize(kPreviewWidth, kPreviewHeight);
     preview_.fill(kPreviewBackground);
     imgPreview_->setPixmap(QPixmap::fromImage(preview_));
 
-    Caption(this, "Current Time:", 240);
-    lblCurrentTime_ = Value(this, "lblCurrentTime", 240);
-    Caption(this, "Length:", 262);
-    lblLength_ = Value(this, "lblLength", 262);
-    Caption(this, "File Size:", 284);
-    lblFileSize_ = Value(this, "lblFileSize", 284);
-    Caption(this, "Progress:", 306);
-    lblProgress_ = Value(this, "lblProgress", 306);
-    Caption(this, "File:", 328);
-    lblFile_ = Value(this, "lblFile", 328);
-
-    barProgress_ = new QProgressBar(this);
-    barProgress_->setObjectName("barProgress");
-    barProgress_->setGeometry(24, 354, 280, 20);
-    barProgress_->setRange(0, 100);
-    barProgress_->setTextVisible(true);
-    lblTimeLeft_ = new QLabel(this);
-    lblTimeLeft_->setObjectName("lblTimeLeft");
-    lblTimeLeft_->setGeometry(310, 354, 90, 20);
-    lblTimeLeft_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-
     chkShutDown_ = new QCheckBox("Shut down computer after conversion", this);
     chkShutDown_->setObjectName("chkShutDown");
-    chkShutDown_->setGeometry(24, 382, 300, 20);
     chkOpenFolder_ = new QCheckBox("Open the output folder after conversion", this);
     chkOpenFolder_->setObjectName("chkOpenFolder");
-    chkOpenFolder_->setGeometry(24, 402, 300, 20);
 
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(24, 16, 24, 4);
+    page->setSpacing(0);
+    page->addWidget(imgPreview_);
+    page->addSpacing(14);
+    page->addLayout(BuildFigures());
+    page->addSpacing(6);
+    page->addLayout(BuildBarRow());
+    page->addSpacing(8);
+    page->addWidget(chkShutDown_);
+    page->addWidget(chkOpenFolder_);
+    page->addSpacing(6);
+    page->addLayout(BuildButtonRow());
+    page->addWidget(BuildRunningList());
+    page->addStretch(1);
+    setFixedSize(DesignedSize());
+
+    connect(btnSnapshot_, &QToolButton::clicked, this, &TfrmProgress::SnapshotClick);
+    timer_.setInterval(100);
+    connect(&timer_, &QTimer::timeout, this, &TfrmProgress::DrawPreview);
+}
+
+// The captions and values of the running task.
+QGridLayout* TfrmProgress::BuildFigures() {
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(4);
+    grid->setVerticalSpacing(2);
+    grid->setColumnMinimumWidth(0, 96);
+    grid->setColumnStretch(1, 1);
+    const std::pair<const char*, const char*> rows[] = {{"Current Time:", "lblCurrentTime"},
+                                                        {"Length:", "lblLength"},
+                                                        {"File Size:", "lblFileSize"},
+                                                        {"Progress:", "lblProgress"},
+                                                        {"File:", "lblFile"}};
+    QLabel** values[] = {&lblCurrentTime_, &lblLength_, &lblFileSize_, &lblProgress_, &lblFile_};
+    for (int row = 0; row < 5; ++row) {
+        grid->addWidget(new QLabel(rows[row].first, this), row, 0);
+        *values[row] = Value(this, rows[row].second);
+        grid->addWidget(*values[row], row, 1);
+        grid->setRowMinimumHeight(row, 20);
+    }
+    return grid;
+}
+
+QHBoxLayout* TfrmProgress::BuildBarRow() {
+    barProgress_ = new QProgressBar(this);
+    barProgress_->setObjectName("barProgress");
+    barProgress_->setRange(0, 100);
+    barProgress_->setTextVisible(true);
+    // 20 high, or as high as its percentage needs; its own hint varies with the style's state.
+    barProgress_->setFixedHeight(std::max(20, barProgress_->fontMetrics().height() + 4));
+    lblTimeLeft_ = new QLabel(this);
+    lblTimeLeft_->setObjectName("lblTimeLeft");
+    lblTimeLeft_->setMinimumWidth(90);
+    lblTimeLeft_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(6);
+    row->addWidget(barProgress_, 1);
+    row->addWidget(lblTimeLeft_);
+    return row;
+}
+
+QHBoxLayout* TfrmProgress::BuildButtonRow() {
     btnSnapshot_ = new QToolButton(this);
     btnSnapshot_->setObjectName("btnSnapshot");
     btnSnapshot_->setIcon(skin::ButtonPicture(skin::TButtonPicture::Snapshot, 24));
     btnSnapshot_->setIconSize(QSize(24, 24));
     btnSnapshot_->setToolTip("Save snapshot picture");
     btnSnapshot_->setAutoRaise(true);
-    btnSnapshot_->setGeometry(24, 428, 30, 28);
+    btnSnapshot_->setMinimumSize(30, 28);
     btnPause_ = new QPushButton("Pause", this);
     btnPause_->setObjectName("btnPause");
-    btnPause_->setGeometry(150, 428, 80, 26);
     btnResume_ = new QPushButton("Resume", this);
     btnResume_->setObjectName("btnResume");
-    btnResume_->setGeometry(236, 428, 80, 26);
     btnCancel_ = new QPushButton("Cancel", this);
     btnCancel_->setObjectName("btnCancel");
-    btnCancel_->setGeometry(322, 428, 80, 26);
-
     connect(btnPause_, &QPushButton::clicked, this, &TfrmProgress::PauseClick);
     connect(btnResume_, &QPushButton::clicked, this, &TfrmProgress::ResumeClick);
     connect(btnCancel_, &QPushButton::clicked, this, &QDialog::reject);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(6);
+    row->addWidget(btnSnapshot_);
+    row->addStretch(1);
+    for (QPushButton* button : {btnPause_, btnResume_, btnCancel_}) {
+        button->setMinimumSize(80, 26);
+        row->addWidget(button);
+    }
+    return row;
+}
 
-    lvRunning_ = new QTreeWidget(this);
+// The running files, listed under the buttons while more than one file converts at a time.
+QWidget* TfrmProgress::BuildRunningList() {
+    runningArea_ = new QWidget(this);
+    auto* area = new QVBoxLayout(runningArea_);
+    area->setContentsMargins(0, 10, 0, 10);
+    lvRunning_ = new QTreeWidget(runningArea_);
     lvRunning_->setObjectName("lvRunning");
-    lvRunning_->setGeometry(24, 466, 372, 120);
+    lvRunning_->setFixedHeight(120); // it scrolls
     lvRunning_->setRootIsDecorated(false);
     lvRunning_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     lvRunning_->setHeaderLabels({"File", "Progress", "Time left"});
     lvRunning_->setColumnWidth(0, 210);
     lvRunning_->setColumnWidth(1, 70);
-    lvRunning_->hide();
-    connect(btnSnapshot_, &QToolButton::clicked, this, &TfrmProgress::SnapshotClick);
-    timer_.setInterval(100);
-    connect(&timer_, &QTimer::timeout, this, &TfrmProgress::DrawPreview);
+    area->addWidget(lvRunning_);
+    runningArea_->hide();
+    return runningArea_;
+}
+
+// 420 × 460, or 600 high with the list of running files; more when a larger font needs it.
+QSize TfrmProgress::DesignedSize() const {
+    return QSize(420, runningArea_->isVisibleTo(this) ? 600 : 460).expandedTo(sizeHint());
 }
 
 double TfrmProgress::Now() const {
@@ -138,8 +191,8 @@ void TfrmProgress::SetRun(int taskCount, int jobs) {
 
 void TfrmProgress::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    setFixedSize(420, jobs_ > 1 ? 600 : 460);
-    lvRunning_->setVisible(jobs_ > 1);
+    runningArea_->setVisible(jobs_ > 1);
+    setFixedSize(DesignedSize());
     lvRunning_->clear();
     running_.clear();
     tasksEnded_ = 0;

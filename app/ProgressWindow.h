@@ -12,6 +12,8 @@
 #include <map>
 
 class QCheckBox;
+class QGridLayout;
+class QHBoxLayout;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -72,6 +74,11 @@ private:
         TProgressEstimate Estimate;
         QTreeWidgetItem* Item = nullptr;
     };
+    QGridLayout* BuildFigures();
+    QHBoxLayout* BuildBarRow();
+    QHBoxLayout* BuildButtonRow();
+    QWidget* BuildRunningList();
+    QSize DesignedSize() const;
     void DrawPreview();
     double Now() const;
     void ShowRunningTask(int taskIndex, int64_t currentUs, int64_t totalUs, const QString& fileName);
@@ -90,6 +97,7 @@ private:
     int taskCount_ = 0;
     int tasksEnded_ = 0;
     std::map<int, TRunningTask> running_;
+    QWidget* runningArea_;
     QTreeWidget* lvRunning_;
 
     QLabel* imgPreview_;

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,12 +22,22 @@
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 namespace tarnel {
 
 namespace {
 
 constexpr int kCatalogueMaxHeight = 247;
+constexpr QSize kDesignedSize(475, 420);
+
+// The column of captions and lists inside a group box.
+QVBoxLayout* GroupFields(QGroupBox* group) {
+    auto* fields = new QVBoxLayout(group);
+    fields->setContentsMargins(7, 8, 7, 7); // the list 10 pixels in from the group's edge
+    fields->setSpacing(0);
+    return fields;
+}
 
 // The entries of the dialog's lists: the focused one on the selection colour in a frame.
 class TEntryDelegate final : public QStyledItemDelegate {
@@ -88,53 +99,44 @@ TfrmSettings::TfrmSettings(TMainSettings& settings, std::string profileFile, TSh
     , confirmed_(std::move(confirmed)) {
     setObjectName("frmSettings");
     setWindowTitle("Settings");
-    setFixedSize(475, 420);
-
-    auto* formatLabel = new QLabel("Output Format:", this);
-    formatLabel->setGeometry(12, 14, 100, 24);
-    edtFormat_ = new QLineEdit(this);
-    edtFormat_->setObjectName("edtFormat");
-    edtFormat_->setReadOnly(true);
-    edtFormat_->setGeometry(112, 14, 326, 24);
-    edtFormat_->setTextMargins(4, 2, 0, 0);
-    edtFormat_->setCursor(Qt::ArrowCursor);
-    edtFormat_->setStyleSheet("background-color: rgb(246,247,248);");
-    edtFormat_->installEventFilter(this);
-    btnArrow_ = new QToolButton(this);
-    btnArrow_->setObjectName("btnFormatArrow");
-    btnArrow_->setIcon(skin::ButtonPicture(skin::TButtonPicture::DropArrow, 16));
-    btnArrow_->setGeometry(439, 14, 24, 24);
-    btnArrow_->setFocusPolicy(Qt::NoFocus);
 
     auto* video = new QGroupBox("Video Options", this);
-    video->setGeometry(12, 50, 220, 300);
-    videoSize_ = AddList(video, "Frame Size:", "cmbVideoSize", 28, true);
-    videoBitRate_ = AddList(video, "BitRate (Kbps):", "cmbVideoBitRate", 72, true);
-    videoEncoder_ = AddList(video, "Encoder:", "cmbVideoEncoder", 116, false);
-    frameRate_ = AddList(video, "FrameRate (Fps):", "cmbFrameRate", 160, true);
-    zoom_ = AddList(video, "Zoom:", "cmbZoom", 204, false);
+    auto* videoFields = GroupFields(video);
+    videoSize_ = AddList(*videoFields, "Frame Size:", "cmbVideoSize", true);
+    videoBitRate_ = AddList(*videoFields, "BitRate (Kbps):", "cmbVideoBitRate", true);
+    videoEncoder_ = AddList(*videoFields, "Encoder:", "cmbVideoEncoder", false);
+    frameRate_ = AddList(*videoFields, "FrameRate (Fps):", "cmbFrameRate", true);
+    zoom_ = AddList(*videoFields, "Zoom:", "cmbZoom", false);
     zoom_->addItems({"Full screen", "Letterbox", "Pan and Scan"});
+    videoFields->addStretch(1);
 
     auto* audio = new QGroupBox("Audio Options", this);
-    audio->setGeometry(243, 50, 220, 300);
-    sampleRate_ = AddList(audio, "SampleRate (Hz):", "cmbSampleRate", 28, true);
-    audioBitRate_ = AddList(audio, "BitRate (Kbps):", "cmbAudioBitRate", 72, true);
-    audioEncoder_ = AddList(audio, "Encoder:", "cmbAudioEncoder", 116, false);
-    channel_ = AddList(audio, "Channel:", "cmbChannel", 160, false);
-    volume_ = AddList(audio, "Volume:", "cmbVolume", 204, false);
-    audioTracks_ = AddList(audio, "Audio tracks:", "cmbAudioTracks", 248, false);
+    auto* audioFields = GroupFields(audio);
+    sampleRate_ = AddList(*audioFields, "SampleRate (Hz):", "cmbSampleRate", true);
+    audioBitRate_ = AddList(*audioFields, "BitRate (Kbps):", "cmbAudioBitRate", true);
+    audioEncoder_ = AddList(*audioFields, "Encoder:", "cmbAudioEncoder", false);
+    channel_ = AddList(*audioFields, "Channel:", "cmbChannel", false);
+    volume_ = AddList(*audioFields, "Volume:", "cmbVolume", false);
+    audioTracks_ = AddList(*audioFields, "Audio tracks:", "cmbAudioTracks", false);
     audioTracks_->addItems({"First", "All"});
+    audioFields->addStretch(1);
 
-    auto* defaults = new QPushButton("&Default", this);
-    defaults->setGeometry(12, 376, 88, 28);
-    auto* ok = new QPushButton("&Ok", this);
-    ok->setGeometry(279, 376, 88, 28);
-    ok->setDefault(true);
-    auto* cancel = new QPushButton("&Cancel", this);
-    cancel->setGeometry(375, 376, 88, 28);
-    connect(defaults, &QPushButton::clicked, this, &TfrmSettings::DefaultClick);
-    connect(ok, &QPushButton::clicked, this, &TfrmSettings::OkClick);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* groups = new QHBoxLayout;
+    groups->setSpacing(11);
+    groups->addWidget(video, 1);
+    groups->addWidget(audio, 1);
+
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(12, 14, 12, 16);
+    page->setSpacing(0);
+    page->addLayout(BuildFormatRow());
+    page->addSpacing(12);
+    page->addLayout(groups, 1);
+    page->addSpacing(26);
+    page->addLayout(BuildButtonRow());
+    // Its designed size; a larger font or scale makes it grow instead of clipping a caption.
+    page->setSizeConstraint(QLayout::SetMinimumSize);
+    resize(kDesignedSize);
 
     lstFormat_ = new TCatalogueList(this);
     connect(lstFormat_, &TCatalogueList::ProfileChosen, this, &TfrmSettings::ChooseProfile);
@@ -150,19 +152,69 @@ TfrmSettings::TfrmSettings(TMainSettings& settings, std::string profileFile, TSh
     });
 }
 
-QComboBox* TfrmSettings::AddList(QWidget* group, const char* caption, const char* name, int y,
-                                 bool editable) {
-    auto* label = new QLabel(caption, group);
-    label->setGeometry(10, y, 200, 18);
-    auto* list = new QComboBox(group);
+// The output format field with its arrow, which open the dialog's catalogue list under the field.
+QHBoxLayout* TfrmSettings::BuildFormatRow() {
+    auto* formatLabel = new QLabel("Output Format:", this);
+    formatLabel->setMinimumWidth(96);
+    edtFormat_ = new QLineEdit(this);
+    edtFormat_->setObjectName("edtFormat");
+    edtFormat_->setReadOnly(true);
+    edtFormat_->setMinimumHeight(24);
+    edtFormat_->setTextMargins(4, 2, 0, 0);
+    edtFormat_->setCursor(Qt::ArrowCursor);
+    edtFormat_->setStyleSheet("background-color: rgb(246,247,248);");
+    edtFormat_->installEventFilter(this);
+    btnArrow_ = new QToolButton(this);
+    btnArrow_->setObjectName("btnFormatArrow");
+    btnArrow_->setIcon(skin::ButtonPicture(skin::TButtonPicture::DropArrow, 16));
+    btnArrow_->setMinimumSize(24, 24);
+    btnArrow_->setFocusPolicy(Qt::NoFocus);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(0);
+    row->addWidget(formatLabel);
+    row->addSpacing(4);
+    row->addWidget(edtFormat_, 1);
+    row->addSpacing(1);
+    row->addWidget(btnArrow_);
+    return row;
+}
+
+QHBoxLayout* TfrmSettings::BuildButtonRow() {
+    auto* defaults = new QPushButton("&Default", this);
+    auto* ok = new QPushButton("&Ok", this);
+    ok->setDefault(true);
+    auto* cancel = new QPushButton("&Cancel", this);
+    connect(defaults, &QPushButton::clicked, this, &TfrmSettings::DefaultClick);
+    connect(ok, &QPushButton::clicked, this, &TfrmSettings::OkClick);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(8);
+    row->addWidget(defaults);
+    row->addStretch(1);
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    for (QPushButton* button : {defaults, ok, cancel})
+        button->setMinimumSize(88, 28);
+    return row;
+}
+
+// A caption above its list, in a group's column of fields.
+QComboBox* TfrmSettings::AddList(QVBoxLayout& fields, const char* caption, const char* name, bool editable) {
+    auto* list = new QComboBox;
     list->setObjectName(name);
     list->setEditable(editable);
     list->setInsertPolicy(QComboBox::NoInsert);
     list->setMaxVisibleItems(30); // every entry when dropped down
-    list->setGeometry(10, y + 18, 200, 24);
+    list->setMinimumSize(200, 24);
     list->setItemDelegate(new TEntryDelegate(list));
     if (editable)
         list->lineEdit()->installEventFilter(this);
+    if (fields.count() > 0)
+        fields.addSpacing(2);
+    auto* label = new QLabel(caption);
+    label->setMinimumHeight(18);
+    fields.addWidget(label);
+    fields.addWidget(list);
     return list;
 }
 
@@ -182,7 +234,7 @@ void TfrmSettings::hideEvent(QHideEvent* event) {
 }
 
 void TfrmSettings::LoadSettings() {
-    setFixedSize(475, 420);
+    resize(kDesignedSize); // the layout keeps it from clipping a caption
     lstFormat_->hide();
     lstFormat_->Fill(settings_);
     code_ = settings_.File().ReadString(kSettingsSection, "FormatCode", "1");

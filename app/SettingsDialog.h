@@ -8,8 +8,10 @@
 #include <string>
 
 class QComboBox;
+class QHBoxLayout;
 class QLineEdit;
 class QToolButton;
+class QVBoxLayout;
 
 namespace tarnel {
 
@@ -47,7 +49,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QComboBox* AddList(QWidget* group, const char* caption, const char* name, int y, bool editable);
+    QHBoxLayout* BuildFormatRow();
+    QHBoxLayout* BuildButtonRow();
+    QComboBox* AddList(QVBoxLayout& fields, const char* caption, const char* name, bool editable);
     void FillLists(TProfileFile& profiles);
     void SelectFromUserSection(bool typedValues);
     void UpdateEnabling();

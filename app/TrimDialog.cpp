@@ -8,12 +8,15 @@
 #include "widgets/FileListView.h"
 #include "widgets/PreviewPanel.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 namespace tarnel {
@@ -22,6 +25,9 @@ namespace {
 
 const QColor kBarBackground(32, 75, 139);
 const QColor kRange(255, 153, 0);
+constexpr QSize kDesignedSize(902, 566);
+constexpr int kFrameMargin = 12; // around the title row; the rest lies further in
+constexpr int kPreviewHeight = 350;
 
 int64_t Rounded(double value) {
     return static_cast<int64_t>(std::nearbyint(value));
@@ -35,73 +41,132 @@ int Width(const QPixmap& picture) {
     return static_cast<int>(std::lround(picture.width() / picture.devicePixelRatio()));
 }
 
+QPushButton* DialogButton(QWidget* parent, const char* text) {
+    auto* button = new QPushButton(text, parent);
+    button->setMinimumSize(88, 28);
+    return button;
+}
+
+QLabel* FieldCaption(QWidget* parent, const char* text) {
+    auto* label = new QLabel(text, parent);
+    label->setMinimumWidth(80);
+    return label;
+}
+
+// A read-only time field, 90 × 24 or as wide as a time needs at the current font.
+QLineEdit* TimeField(QWidget* parent, const char* name) {
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(name);
+    field->setReadOnly(true);
+    field->setMinimumHeight(24);
+    field->setFixedWidth(std::max(90, field->fontMetrics().horizontalAdvance("00:00:00") + 20));
+    return field;
+}
+
 } // namespace
 
 TfrmTrim::TfrmTrim(TMainSettings& settings, QWidget* parent)
     : QDialog(parent) {
     setObjectName("frmTrim");
     setWindowTitle("Trim");
-    setFixedSize(902, 566);
-    MakeTitleHeader(*this, "Trim", kRangeLeft);
 
     imgPreview_ = new TPreviewPanel(this);
     imgPreview_->setObjectName("imgPreview");
-    imgPreview_->setGeometry(kRangeLeft, 38, kRangeWidth, 350);
-
+    imgPreview_->setFixedSize(kRangeWidth, kPreviewHeight);
     trcPreview_ = new TTrackBar2(this);
     trcPreview_->setObjectName("trcPreview");
-    trcPreview_->setGeometry(kRangeLeft, 396, kRangeWidth, 22);
+    trcPreview_->setFixedHeight(22);
     MakeHostDrawnBar(*trcPreview_);
-
-    btnPlay_ = MakeImageButton(this, "imgbtnPlay", "Play", skin::TButtonPicture::Play, kRangeLeft, 426);
-    btnPause_ =
-        MakeImageButton(this, "imgbtnpause", "Pause", skin::TButtonPicture::Pause, kRangeLeft + 38, 426);
-    btnStop_ = MakeImageButton(this, "imgbtnStop", "Stop", skin::TButtonPicture::Stop, kRangeLeft + 76, 426);
-    lblTime_ = new QLabel("00:00:00 / ", this);
-    lblTime_->setObjectName("lblTime");
-    lblTime_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    lblTime_->setGeometry(kRangeLeft + 116, 430, 80, 24);
-    lblPTS_ = new QLabel("00:00:00", this);
-    lblPTS_->setObjectName("lblPTS");
-    lblPTS_->setGeometry(kRangeLeft + 196, 430, 80, 24);
-
-    auto* startLabel = new QLabel("Trim Start: ", this);
-    startLabel->setGeometry(470, 430, 80, 24);
-    edtStart_ = new QLineEdit(this);
-    edtStart_->setObjectName("edtStart");
-    edtStart_->setReadOnly(true);
-    edtStart_->setGeometry(550, 430, 90, 24);
-    auto* endLabel = new QLabel("Trim End: ", this);
-    endLabel->setGeometry(670, 430, 80, 24);
-    edtTrimLength_ = new QLineEdit(this);
-    edtTrimLength_->setObjectName("edtTrimLength");
-    edtTrimLength_->setReadOnly(true);
-    edtTrimLength_->setGeometry(750, 430, 90, 24);
-
+    // The markers' times are computed from the range bar's width: it keeps its designed size.
     trcPosition_ = new TTrackBar2(this);
     trcPosition_->setObjectName("trcPosition");
-    trcPosition_->setGeometry(kRangeLeft, kRangeTop, kRangeWidth, kRangeHeight);
+    trcPosition_->setFixedSize(kRangeWidth, kRangeHeight);
     trcPosition_->SetSecondThumb(true);
     MakeHostDrawnBar(*trcPosition_, TTrackDrawing::ByHost);
     connect(trcPosition_, &TTrackBar2::DrawingTrack, this,
             [this](QPainter& painter) { DrawRangeBar(painter); });
     trcPosition_->installEventFilter(this);
 
-    auto* defaults = new QPushButton("&Default", this);
-    defaults->setGeometry(kRangeLeft, 516, 88, 28);
-    auto* ok = new QPushButton("Ok", this);
-    ok->setGeometry(902 - 32 - 184, 516, 88, 28);
-    auto* cancel = new QPushButton("Cancel", this);
-    cancel->setGeometry(902 - 32 - 88, 516, 88, 28);
-    connect(defaults, &QPushButton::clicked, this, &TfrmTrim::DefaultClick);
-    connect(ok, &QPushButton::clicked, this, &TfrmTrim::OkClick);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* body = new QVBoxLayout;
+    body->setContentsMargins(kRangeLeft - kFrameMargin, 0, kRangeLeft - kFrameMargin, 0);
+    body->setSpacing(0);
+    body->addWidget(imgPreview_);
+    body->addSpacing(8);
+    body->addWidget(trcPreview_);
+    body->addSpacing(8);
+    body->addLayout(BuildTransportRow());
+    body->addSpacing(15);
+    body->addWidget(trcPosition_);
+    body->addSpacing(23);
+    body->addStretch(1);
+    body->addLayout(BuildButtonRow());
+
+    QHBoxLayout* title = MakeTitleRow(*this, "Trim");
+    title->insertSpacing(0, kRangeLeft - kFrameMargin);
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(kFrameMargin, 6, kFrameMargin, 22);
+    page->setSpacing(6);
+    page->addLayout(title);
+    page->addLayout(body, 1);
+    // The designed size, or more when a larger font needs it; the picture areas keep their size.
+    setFixedSize(kDesignedSize.expandedTo(sizeHint()));
 
     preview_ = std::make_unique<TPreviewPlayer>(
         *imgPreview_, settings,
         TPreviewPlayer::TControls{
             .Play = btnPlay_, .Pause = btnPause_, .Stop = btnStop_, .SeekBar = trcPreview_});
     ConnectPreview();
+}
+
+// Play, pause, stop, the position and length, and the trim's start and end.
+QHBoxLayout* TfrmTrim::BuildTransportRow() {
+    btnPlay_ = MakeImageButton(this, "imgbtnPlay", "Play", skin::TButtonPicture::Play);
+    btnPause_ = MakeImageButton(this, "imgbtnpause", "Pause", skin::TButtonPicture::Pause);
+    btnStop_ = MakeImageButton(this, "imgbtnStop", "Stop", skin::TButtonPicture::Stop);
+    lblTime_ = new QLabel("00:00:00 / ", this);
+    lblTime_->setObjectName("lblTime");
+    lblTime_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblTime_->setMinimumWidth(80);
+    lblPTS_ = new QLabel("00:00:00", this);
+    lblPTS_->setObjectName("lblPTS");
+    lblPTS_->setMinimumWidth(80);
+    edtStart_ = TimeField(this, "edtStart");
+    edtTrimLength_ = TimeField(this, "edtTrimLength");
+
+    auto* row = new QHBoxLayout;
+    row->setSpacing(0);
+    row->addWidget(btnPlay_);
+    row->addSpacing(4);
+    row->addWidget(btnPause_);
+    row->addSpacing(4);
+    row->addWidget(btnStop_);
+    row->addSpacing(6);
+    row->addWidget(lblTime_);
+    row->addWidget(lblPTS_);
+    row->addStretch(1);
+    row->addWidget(FieldCaption(this, "Trim Start: "));
+    row->addWidget(edtStart_);
+    row->addSpacing(30);
+    row->addWidget(FieldCaption(this, "Trim End: "));
+    row->addWidget(edtTrimLength_);
+    row->addSpacing(30);
+    return row;
+}
+
+QHBoxLayout* TfrmTrim::BuildButtonRow() {
+    QPushButton* defaults = DialogButton(this, "&Default");
+    QPushButton* ok = DialogButton(this, "Ok");
+    QPushButton* cancel = DialogButton(this, "Cancel");
+    connect(defaults, &QPushButton::clicked, this, &TfrmTrim::DefaultClick);
+    connect(ok, &QPushButton::clicked, this, &TfrmTrim::OkClick);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(8);
+    row->addWidget(defaults);
+    row->addStretch(1);
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    return row;
 }
 
 TfrmTrim::~TfrmTrim() = default;
@@ -127,7 +192,6 @@ int TfrmTrim::Edit(TFileRow& row, bool selectedFirst) {
 
 bool TfrmTrim::Load(TFileRow& row, bool selectedFirst) {
     row_ = &row;
-    trcPosition_->setGeometry(kRangeLeft, kRangeTop, kRangeWidth, kRangeHeight);
     lblPTS_->clear();
     lblTime_->clear();
     if (!preview_->Open(row.Record().SourceFile))

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPainter;
@@ -23,7 +24,6 @@ class TfrmTrim : public QDialog {
     Q_OBJECT
 public:
     static constexpr int kRangeLeft = 32;
-    static constexpr int kRangeTop = 473;
     static constexpr int kRangeWidth = 838;
     static constexpr int kRangeHeight = 20;
 
@@ -54,6 +54,8 @@ protected:
     void done(int result) override;
 
 private:
+    QHBoxLayout* BuildTransportRow();
+    QHBoxLayout* BuildButtonRow();
     void ConnectPreview();
     void FileOpened(int64_t duration);
     void ShowPosition(int64_t pts);

@@ -5,6 +5,7 @@
 #include "CropDialog.h"
 #include "EngineConvert.h"
 #include "FileInfoDialog.h"
+#include "FolderChooser.h"
 #include "MainWindow.h"
 #include "PreferencesDialog.h"
 #include "ProgressWindow.h"
@@ -19,6 +20,7 @@
 #include "widgets/LayerView.h"
 #include "widgets/PictureView.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QImage>
@@ -70,6 +72,21 @@ std::unique_ptr<TDesktop> StartDesktopWithClip(test::TFakeShellServices& service
         !test::WaitUntil([&] { return !desktop->Cover; }, 5000))
         return nullptr;
     return desktop;
+}
+
+// Every visible child lies inside the dialog, and no single-line label is narrower than its text.
+void ExpectEveryCaptionInside(const QDialog& dialog) {
+    for (const QWidget* child : dialog.findChildren<QWidget*>()) {
+        if (!child->isVisible() || child->isWindow())
+            continue;
+        const QRect area(child->mapTo(&dialog, QPoint(0, 0)), child->size());
+        EXPECT_TRUE(dialog.rect().contains(area)) << child->objectName().toStdString();
+        const auto* label = qobject_cast<const QLabel*>(child);
+        if (label && !label->text().contains('\n') && !label->text().contains('<') && !label->wordWrap()) {
+            EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()))
+                << label->text().toStdString();
+        }
+    }
 }
 
 TEST(ScreenshotTest, MainWindowAfterStartingWithAFile) {
@@ -135,27 +152,18 @@ TEST(ScreenshotTest, DialogsShowEveryCaptionInside) {
     TfrmFileInfo information(&window);
     information.ShowFile(test::Fixtures().h264AacMp4);
     TfrmAbout about(window.Global(), services, &window);
+    TfmDirectory chooser(services, &window);
     const std::pair<QDialog*, const char*> dialogs[] = {{&settings, "settings-dialog.png"},
                                                         {&preferences, "preferences-dialog.png"},
                                                         {&information, "information-dialog.png"},
-                                                        {&about, "about-dialog.png"}};
+                                                        {&about, "about-dialog.png"},
+                                                        {&chooser, "folder-chooser.png"}};
     for (const auto& [dialog, name] : dialogs) {
         SCOPED_TRACE(name);
         dialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
         Save(dialog->grab().toImage(), name);
-        for (const QWidget* child : dialog->findChildren<QWidget*>()) {
-            if (!child->isVisible() || child->isWindow())
-                continue;
-            const QRect area(child->mapTo(dialog, QPoint(0, 0)), child->size());
-            EXPECT_TRUE(dialog->rect().contains(area)) << child->objectName().toStdString();
-            const auto* label = qobject_cast<const QLabel*>(child);
-            if (label && !label->text().contains('\n') && !label->text().contains('<') &&
-                !label->wordWrap()) {
-                EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()))
-                    << label->text().toStdString();
-            }
-        }
+        ExpectEveryCaptionInside(*dialog);
         dialog->close();
     }
     QComboBox& tracks = settings.List("cmbAudioTracks");
@@ -163,6 +171,46 @@ TEST(ScreenshotTest, DialogsShowEveryCaptionInside) {
     for (QPushButton* button : settings.findChildren<QPushButton*>())
         EXPECT_LT(tracksArea.bottom(), button->mapTo(&settings, QPoint(0, 0)).y())
             << button->text().toStdString();
+    services.Answers = {true};
+    window.close();
+}
+
+// With a font half as large again, the dialogs grow past their designed size instead of clipping
+// a caption.
+TEST(ScreenshotTest, DialogsGrowWithALargerFont) {
+    test::TPrivateHome home;
+    test::TFakeShellServices services;
+    std::unique_ptr<TDesktop> desktop = StartDesktop(services, {});
+    TfrmMain& window = *desktop->MainWindow;
+    const QFont usual = QApplication::font();
+    QFont larger = usual;
+    larger.setPointSizeF(usual.pointSizeF() * 1.5);
+    QApplication::setFont(larger);
+    {
+        TfrmSettings settings(window.Settings(), window.Global().ProfileFile(), services, nullptr, &window);
+        TfmDirectory chooser(services, &window);
+        TfrmTrim trim(window.Settings(), &window);
+        TfrmCrop crop(window.Settings(), &window);
+        const struct {
+            QDialog* dialog;
+            const char* name;
+            QSize designed;
+        } dialogs[] = {{&settings, "settings-dialog-larger-font.png", {475, 420}},
+                       {&chooser, "folder-chooser-larger-font.png", {322, 351}},
+                       {&trim, "trim-dialog-larger-font.png", {902, 566}},
+                       {&crop, "crop-dialog-larger-font.png", {902, 650}}};
+        for (const auto& [dialog, name, designed] : dialogs) {
+            SCOPED_TRACE(name);
+            dialog->show();
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+            Save(dialog->grab().toImage(), name);
+            EXPECT_TRUE(dialog->width() > designed.width() || dialog->height() > designed.height())
+                << dialog->width() << "x" << dialog->height();
+            ExpectEveryCaptionInside(*dialog);
+            dialog->close();
+        }
+    }
+    QApplication::setFont(usual);
     services.Answers = {true};
     window.close();
 }

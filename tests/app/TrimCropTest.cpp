@@ -129,6 +129,8 @@ TEST_F(TrimCropTest, CropOkStoresMarginsCropAndEffects) {
         const TBox picture = crop.PictureBox();
         EXPECT_EQ(picture.Width, 404);
         EXPECT_EQ(picture.Height, 303);
+        // Loaded before the dialog showed, the picture still lies on the input preview as placed.
+        EXPECT_EQ(crop.InputPreview().mapTo(&crop, QPoint(8, 0)), QPoint(picture.Left, picture.Top));
         EXPECT_EQ(crop.Tracker().geometry(), QRect(picture.Left, picture.Top, 404, 303));
         // Dragging the frame past the top-left corner of the picture stops at the picture's edge.
         crop.DragFrameTo({picture.Left - 50, picture.Top + 20, 300, 200}, true);
