@@ -59,8 +59,10 @@ void TPreviewPlayer::ConnectButtons() {
 void TPreviewPlayer::ConnectPlayer() {
     player_.OnFileOpen = [this](TCustomPlayer&, int64_t duration, int frameWidth, int frameHeight,
                                 int& screenWidth, int& screenHeight) {
-        screenWidth = panel_.width();
-        screenHeight = panel_.height();
+        // The player draws in the panel window's own pixels, which a scaled screen multiplies.
+        const qreal scale = panel_.devicePixelRatioF();
+        screenWidth = qRound(panel_.width() * scale);
+        screenHeight = qRound(panel_.height() * scale);
         FileOpened(duration, frameWidth, frameHeight);
     };
     player_.OnPosition = [this](TCustomPlayer&, int64_t pts) {
