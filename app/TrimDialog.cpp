@@ -109,7 +109,10 @@ TfrmTrim::TfrmTrim(TMainSettings& settings, QWidget* parent)
     page->addLayout(title);
     page->addLayout(body, 1);
     // The designed size, or more when a larger font needs it; the picture areas keep their size.
+    // The layout is placed now: the panel's native window, which the player draws into, is made
+    // at its place and size (else at a scale factor the player keeps drawing at the logical size).
     setFixedSize(kDesignedSize.expandedTo(sizeHint()));
+    page->activate();
 
     preview_ = std::make_unique<TPreviewPlayer>(
         *imgPreview_, settings,
