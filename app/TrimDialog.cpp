@@ -109,8 +109,8 @@ TfrmTrim::TfrmTrim(TMainSettings& settings, QWidget* parent)
     page->addLayout(title);
     page->addLayout(body, 1);
     // The designed size, or more when a larger font needs it; the picture areas keep their size.
-    // The layout is placed now: the panel's native window, which the player draws into, is made
-    // at its place and size (else at a scale factor the player keeps drawing at the logical size).
+    // The layout is placed now, as in the crop dialog: the widgets have their final places before
+    // a file is loaded, whether or not the dialog shows first.
     setFixedSize(kDesignedSize.expandedTo(sizeHint()));
     page->activate();
 
