@@ -15,6 +15,7 @@
 #include "TrackBar2.h"
 #include "TrimDialog.h"
 #include "WatermarkDialog.h"
+#include "preview/PreviewPlayer.h"
 #include "widgets/CatalogueList.h"
 #include "widgets/FileListView.h"
 #include "widgets/LayerView.h"
@@ -242,7 +243,78 @@ TEST(ScreenshotTest, PreviewPlaysInsideTheMainWindow) {
     EXPECT_TRUE(test::WaitUntil(pictureShown, 10000)) << "the picture is not black; the log says:\n"
                                                       << window.LogLines().join("\n").toStdString();
     Save(screen, "preview-playing.png");
+    // Every picture of the 25 fps clip is shown in the panel, not only those that happen to follow
+    // an event from the X server: each shown picture reports its position.
+    int positions = 0;
+    const QMetaObject::Connection counting =
+        QObject::connect(&window.Preview(), &TPreviewPlayer::PositionChanged, [&] { ++positions; });
+    QTest::qWait(1000);
+    QObject::disconnect(counting);
+    EXPECT_GE(positions, 18) << "pictures shown in one second of playing";
     window.StopPreview();
+    services.Answers = {true};
+    window.close();
+}
+
+// Maximised, the list and the preview share the extra room, the preview keeps its aspect, the
+// output rows stay at the bottom, and the player fills the larger panel.
+TEST(ScreenshotTest, MainWindowMaximisedSharesTheSpace) {
+    test::TPrivateHome home;
+    test::TFakeShellServices services;
+    std::unique_ptr<TDesktop> desktop = StartDesktopWithClip(services);
+    ASSERT_TRUE(desktop) << "the main window shows the clip's row once the splash window has closed";
+    TfrmMain& window = *desktop->MainWindow;
+    const QRect listBefore = window.FileList().geometry();
+    window.showMaximized();
+    // Without a window manager a maximise request changes nothing; then take the screen's room.
+    const QSize screen = window.screen()->availableGeometry().size();
+    if (!test::WaitUntil([&] { return window.width() > TfrmMain::kWidth; }, 1000))
+        window.resize(screen);
+    ASSERT_TRUE(test::WaitUntil([&] { return window.size() == screen; }, 3000))
+        << window.width() << "x" << window.height();
+
+    const auto place = [&](const QWidget& widget) {
+        return QRect(widget.mapTo(&window, QPoint(0, 0)), widget.size());
+    };
+    const QWidget& panel = *window.findChild<QWidget*>("pnlPreview");
+    const QRect list = place(window.FileList());
+    const QRect picture = place(panel);
+    EXPECT_GT(list.width(), listBefore.width());
+    EXPECT_GT(list.height(), listBefore.height());
+    EXPECT_GT(picture.width(), 370);
+    EXPECT_NEAR(picture.width() * 240.0 / 370.0, picture.height(), 2.0);
+    EXPECT_LT(list.right(), picture.left());
+    for (const char* name : {"btnStartBig", "edtOutput", "btnOpen"}) {
+        const QRect bottomRow = place(*window.findChild<QWidget*>(name));
+        EXPECT_GT(bottomRow.bottom(), window.height() - 70) << name;
+        EXPECT_LE(bottomRow.bottom(), window.height()) << name;
+    }
+    for (const char* name : {"trcPreview", "btnPlay", "trcVolume", "lblDuration"}) {
+        const QRect control = place(*window.findChild<QWidget*>(name));
+        EXPECT_GT(control.top(), picture.bottom()) << name;
+        EXPECT_LT(control.bottom(), place(*window.findChild<QWidget*>("edtFormat")).top()) << name;
+    }
+    QTest::qWait(100);
+#if !defined(__SANITIZE_ADDRESS__) // see PreviewPlaysInsideTheMainWindow
+    window.PlayClick();
+    QImage shot;
+    const auto pictureFillsThePanel = [&] {
+        shot = QGuiApplication::primaryScreen()->grabWindow(window.winId()).toImage();
+        const qreal scale = shot.devicePixelRatio();
+        // The clip is 4:3, so the player letterboxes it at the sides of the wider panel: look at
+        // the middle half, which a picture drawn at the old, smaller size would leave black at the
+        // bottom.
+        const QRect middle(picture.left() + picture.width() / 4, picture.top() + picture.height() * 3 / 4,
+                           picture.width() / 2, picture.height() / 4 - 2);
+        const QRect area(middle.topLeft() * scale, middle.size() * scale);
+        return PixelsUnlike(shot, area, Qt::black) > area.width() * area.height() / 4;
+    };
+    EXPECT_TRUE(test::WaitUntil(pictureFillsThePanel, 10000)) << "the picture fills the larger panel";
+    window.StopPreview();
+#else
+    QImage shot = QGuiApplication::primaryScreen()->grabWindow(window.winId()).toImage();
+#endif
+    Save(shot, "main-window-maximised.png");
     services.Answers = {true};
     window.close();
 }
