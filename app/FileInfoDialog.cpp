@@ -9,7 +9,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QVBoxLayout>
+#include <cmath>
 #include <cstdio>
 
 namespace tarnel {
@@ -101,8 +103,28 @@ QString TfrmFileInfo::AudioFormatFromInfo(const std::string& infoText) {
         infoText.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
 }
 
+QString TfrmFileInfo::FrameRateText(int32_t numerator, int32_t denominator) {
+    if (numerator <= 0 || denominator <= 0)
+        return {};
+    if (numerator % denominator == 0)
+        return QString::number(numerator / denominator);
+    // Two decimals at most, without trailing zeros: 29.97, 23.98, 12.5.
+    return QString::number(std::round(100.0 * numerator / denominator) / 100.0, 'f', 2)
+        .remove(QRegularExpression("\\.?0+$"));
+}
+
+QString TfrmFileInfo::TotalFramesText(int64_t frameCount, int64_t durationUs, int32_t numerator,
+                                      int32_t denominator) {
+    if (frameCount > 0)
+        return QString::number(frameCount);
+    if (durationUs <= 0 || numerator <= 0 || denominator <= 0)
+        return {};
+    return QString::number(std::llround(durationUs / 1e6 * numerator / denominator));
+}
+
 void TfrmFileInfo::ClearVideo() {
-    for (QLineEdit* field : {edtResolution_, edtVideoBitRate_, edtFrameRate_, edtTotalFrame_})
+    for (QLineEdit* field :
+         {edtVideoFormat_, edtResolution_, edtVideoBitRate_, edtFrameRate_, edtTotalFrame_})
         field->clear();
 }
 
@@ -111,9 +133,14 @@ void TfrmFileInfo::ClearAudio() {
         field->clear();
 }
 
+// The name and duration of every readable file; the video fields of its first moving picture and
+// the audio fields of its first sound, each cleared when the file has none, so nothing of the file
+// shown before stays.
 void TfrmFileInfo::ShowFile(const std::string& file) {
     lblName_->clear();
     lblDuration_->clear();
+    ClearVideo();
+    ClearAudio();
     if (file.empty())
         return;
     converter_.LoadLibraries(TGlobalObject::ExecutableFolder() + "LibAV");
@@ -122,8 +149,7 @@ void TfrmFileInfo::ShowFile(const std::string& file) {
     input.FileName = file;
     const int task = converter_.AddTask(file, &input);
     TAVProbe& probe = converter_.Probe();
-    probe.Open(file);
-    if (probe.VideoStreamCount() <= 0)
+    if (!probe.Open(file))
         return;
 
     bool shortened = false;
@@ -131,29 +157,27 @@ void TfrmFileInfo::ShowFile(const std::string& file) {
     TFileStreamInfo fileInfo;
     probe.FileStreamInfo(fileInfo);
     lblDuration_->setText(DurationText(fileInfo.Duration));
-    edtVideoFormat_->setText(QString::fromStdString(probe.FormatName()));
 
     TAVProbe* inputProbe = task >= 0 ? converter_.InputProbe(task, 0) : nullptr;
     TVideoStreamInfo video;
-    if (probe.IsVideoStream(probe.VideoStreamIndex()) && inputProbe &&
-        inputProbe->VideoStreamInfo(probe.VideoStreamIndex(), video)) {
+    if (probe.VideoStreamCount() > 0 && probe.IsVideoStream(probe.VideoStreamIndex()) && inputProbe &&
+        inputProbe->VideoStreamInfo(probe.VideoStreamIndex(), video) && !video.CoverArt) {
+        edtVideoFormat_->setText(QString::fromStdString(probe.FormatName()));
         edtResolution_->setText(QString::number(video.Width) + "x" + QString::number(video.Height));
         edtVideoBitRate_->setText(QString::number(video.BitRate));
-        edtFrameRate_->setText(QString::number(video.FrameRateNum));
-        edtTotalFrame_->setText(QString::number(video.FrameRateDen));
-    } else {
-        ClearVideo();
+        edtFrameRate_->setText(FrameRateText(video.FrameRateNum, video.FrameRateDen));
+        const int64_t duration = video.Duration > 0 ? video.Duration : fileInfo.Duration;
+        edtTotalFrame_->setText(
+            TotalFramesText(video.FrameCount, duration, video.FrameRateNum, video.FrameRateDen));
     }
     TAudioStreamInfo audio;
-    if (!probe.IsAudioStream(probe.AudioStreamIndex()) || !inputProbe ||
-        !inputProbe->AudioStreamInfo(probe.AudioStreamIndex(), audio)) {
-        ClearAudio();
-        return;
+    if (probe.IsAudioStream(probe.AudioStreamIndex()) && inputProbe &&
+        inputProbe->AudioStreamInfo(probe.AudioStreamIndex(), audio)) {
+        edtAudioBitRate_->setText(QString::number(audio.BitRate));
+        edtSampleRate_->setText(QString::number(audio.SampleRate));
+        edtChannel_->setText(QString::number(audio.Channels));
+        edtAudioFormat_->setText(AudioFormatFromInfo(probe.InfoText()));
     }
-    edtAudioBitRate_->setText(QString::number(audio.BitRate));
-    edtSampleRate_->setText(QString::number(audio.SampleRate));
-    edtChannel_->setText(QString::number(audio.Channels));
-    edtAudioFormat_->setText(AudioFormatFromInfo(probe.InfoText()));
 }
 
 void TfrmFileInfo::done(int result) {

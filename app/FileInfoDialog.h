@@ -27,6 +27,11 @@ public:
     static QString DurationText(int64_t durationUs);
     // The path when shorter than 46 characters, else its first 40, "..", the extension and two blanks.
     static QString NameText(const QString& path, bool& shortened);
+    // The rate in pictures a second: whole, or with up to two decimals (29.97); empty when unknown.
+    static QString FrameRateText(int32_t numerator, int32_t denominator);
+    // The container's count, else duration × rate; empty when neither is known.
+    static QString TotalFramesText(int64_t frameCount, int64_t durationUs, int32_t numerator,
+                                   int32_t denominator);
     // The codec name of the first audio stream line of a probe's information text.
     static QString AudioFormatFromInfo(const std::string& infoText);
 

@@ -296,6 +296,7 @@ bool TAVProbe::VideoStreamInfo(int index, TVideoStreamInfo& info) {
     info.PixelFormat = par->format;
     info.FrameRateNum = stream->r_frame_rate.num;
     info.FrameRateDen = stream->r_frame_rate.den;
+    info.FrameCount = std::max<int64_t>(0, stream->nb_frames);
     info.Rotation = UprightTurn(stream);
     info.CoverArt = (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
     return true;

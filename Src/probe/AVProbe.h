@@ -64,8 +64,9 @@ struct TVideoStreamInfo {
     int32_t PixelFormat = -1;  // AVPixelFormat
     int32_t FrameRateNum = -1;
     int32_t FrameRateDen = -1;
-    int32_t Rotation = 0;  // clockwise degrees (0, 90, 180, 270) that show the picture upright
-    bool CoverArt = false; // a picture attached to sound (album art), not a moving picture
+    int64_t FrameCount = 0; // as the container states it; 0 when it does not
+    int32_t Rotation = 0;   // clockwise degrees (0, 90, 180, 270) that show the picture upright
+    bool CoverArt = false;  // a picture attached to sound (album art), not a moving picture
 };
 
 // One stream of the file as a conversion plans with it.

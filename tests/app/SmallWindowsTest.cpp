@@ -1,6 +1,7 @@
 // The progress window's picture and texts, the media-information window, the output-folder flow
 // and the snapshot files.
 #include "AppTestSupport.h"
+#include "EngineConvert.h"
 #include "FileInfoDialog.h"
 #include "FolderChooser.h"
 #include "MainWindowFixture.h"
@@ -76,13 +77,55 @@ TEST(FileInfoDialogTest, ShowsTheStreamsOfAFile) {
     window.ShowFile(Fixtures().h264AacMp4);
     EXPECT_EQ(window.findChild<QLabel*>("lblDuration")->text(), "3.000 Second");
     EXPECT_EQ(window.Field("edtResolution"), "320x240");
-    EXPECT_EQ(window.Field("edtFrameRate"), "25");
     EXPECT_TRUE(window.Field("edtAudioFormat").startsWith("aac"))
         << window.Field("edtAudioFormat").toStdString();
     EXPECT_EQ(window.Field("edtSampleRate"), "44100");
     EXPECT_EQ(window.Field("edtChannel"), "2");
-    window.ShowFile(Fixtures().audioOnly);
-    EXPECT_EQ(window.findChild<QLabel*>("lblDuration")->text(), "") << "no video: only cleared labels";
+}
+
+// Each file after the clip with both kinds of stream: what it has is shown, and what it lacks is
+// cleared rather than left from the file before.
+TEST(FileInfoDialogTest, FrameRateFramesAndMissingStreams) {
+    test::TempDir dir;
+    const std::string ntsc = (dir / "ntsc.mp4").string();
+    ASSERT_EQ(
+        test::ConvertWithEngine(Fixtures().h264AacMp4, {{"r", "30000/1001"}, {"vcodec", "mpeg4"}}, ntsc), "");
+    // Matroska states no frame count: duration × rate.
+    const std::string matroska = (dir / "copy.mkv").string();
+    ASSERT_EQ(
+        test::ConvertWithEngine(Fixtures().h264AacMp4, {{"vcodec", "copy"}, {"acodec", "copy"}}, matroska),
+        "");
+    const struct {
+        std::string file;
+        const char* frameRate;
+        const char* totalFrames;
+        bool hasVideo, hasAudio;
+        int framesWithin = 0; // an estimate from the duration may be off by this many
+    } cases[] = {{Fixtures().h264AacMp4, "25", "75", true, true},
+                 {ntsc, "29.97", "89", true, true}, // 3 s hold 89 whole pictures at 29.97
+                 {matroska, "25", "75", true, true, 1},
+                 {Fixtures().audioOnly, "", "", false, true},
+                 {Fixtures().videoOnly, "25", "75", true, false}};
+    TfrmFileInfo window;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        window.ShowFile(Fixtures().h264AacMp4);
+        window.ShowFile(c.file);
+        EXPECT_FALSE(window.findChild<QLabel*>("lblName")->text().isEmpty());
+        EXPECT_TRUE(window.findChild<QLabel*>("lblDuration")->text().startsWith("3.0"));
+        EXPECT_EQ(window.Field("edtFrameRate"), c.frameRate);
+        if (c.framesWithin == 0)
+            EXPECT_EQ(window.Field("edtTotalFrame"), c.totalFrames);
+        else
+            EXPECT_NEAR(window.Field("edtTotalFrame").toInt(), QString(c.totalFrames).toInt(),
+                        c.framesWithin);
+        EXPECT_EQ(window.Field("edtResolution").isEmpty(), !c.hasVideo);
+        EXPECT_EQ(window.Field("edtSampleRate").isEmpty(), !c.hasAudio);
+        EXPECT_EQ(window.Field("edtChannel").isEmpty(), !c.hasAudio);
+    }
+    EXPECT_EQ(TfrmFileInfo::FrameRateText(24000, 1001), "23.98");
+    EXPECT_EQ(TfrmFileInfo::FrameRateText(25, 2), "12.5");
+    EXPECT_EQ(TfrmFileInfo::FrameRateText(0, 0), "");
 }
 
 TEST(FolderSettingTest, RootsAreRefusedAndUnwritableFoldersFallBack) {
