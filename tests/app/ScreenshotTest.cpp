@@ -250,7 +250,7 @@ TEST(ScreenshotTest, PreviewPlaysInsideTheMainWindow) {
         QObject::connect(&window.Preview(), &TPreviewPlayer::PositionChanged, [&] { ++positions; });
     QTest::qWait(1000);
     QObject::disconnect(counting);
-    EXPECT_GE(positions, 18) << "pictures shown in one second of playing";
+    EXPECT_GE(positions, 18) << "pictures shown in one second of playing: " << positions;
     window.StopPreview();
     services.Answers = {true};
     window.close();
