@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -40,6 +42,12 @@ TColor ToTColor(const QColor& color) {
                     static_cast<uint8_t>(color.blue()));
 }
 
+// A picture layer's image as the view draws it: with its alpha channel when the file has one.
+QImage ViewPicture(const QImage& picture) {
+    return picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                             : QImage::Format_RGB888);
+}
+
 int Rounded(qreal value) {
     return static_cast<int>(std::lround(value));
 }
@@ -51,6 +59,13 @@ QIcon Swatch(const QColor& color) {
     painter.setPen(Qt::black);
     painter.drawRect(0, 0, 15, 11);
     return QIcon(swatch);
+}
+
+QStringList FontFamilies(const QComboBox& list) {
+    QStringList families;
+    for (int i = 0; i < list.count(); ++i)
+        families << list.itemText(i);
+    return families;
 }
 
 QColor ListColor(const QComboBox& list) {
@@ -268,7 +283,8 @@ void TfrmWaterMark::ApplyDefaults() {
     const QSignalBlocker font(cmbFont_), size(cmbSize_), color(cmbFontColor_), back(cmbBackColor_),
         backOption(rbBackColor_), transparent(rbTransparent_);
     if (lsbox_->count() == 0) {
-        cmbFont_->setCurrentIndex(0);
+        cmbFont_->setCurrentIndex(
+            std::max(0, cmbFont_->findText(DefaultFontFamily(FontFamilies(*cmbFont_)))));
         cmbSize_->setCurrentIndex(kDefaultSizeEntry);
         cmbFontColor_->setCurrentIndex(kDefaultFontColorEntry);
         cmbBackColor_->setCurrentIndex(kDefaultBackColorEntry);
@@ -277,6 +293,19 @@ void TfrmWaterMark::ApplyDefaults() {
         rbBackColor_->setChecked(true);
     }
     SetLayerControlsEnabled(lsbox_->count() > 0);
+}
+
+// The general font is named by an alias ("Sans Serif" on Linux) that the font list does not
+// hold; the family it resolves to does.
+QString TfrmWaterMark::DefaultFontFamily(const QStringList& families) {
+    QFont sans;
+    sans.setStyleHint(QFont::SansSerif);
+    const QString candidates[] = {QFontInfo(QFontDatabase::systemFont(QFontDatabase::GeneralFont)).family(),
+                                  sans.defaultFamily()};
+    for (const QString& family : candidates)
+        if (families.contains(family))
+            return family;
+    return families.value(0);
 }
 
 void TfrmWaterMark::FileOpened(int64_t duration, int frameWidth, int frameHeight) {
@@ -308,7 +337,7 @@ void TfrmWaterMark::RebuildFromRecord() {
         const int opacity = static_cast<int>(std::min<uint32_t>(place.Alpha, 255));
         if (picture) {
             const QImage image(QString::fromStdString(stored->ImageFile));
-            item.SetPicture(image.convertToFormat(QImage::Format_RGB888));
+            item.SetPicture(ViewPicture(image));
             item.SetLocation(Location(place));
         } else {
             item.SetLocation(Location(place));
@@ -448,7 +477,7 @@ void TfrmWaterMark::AddImageClick() {
     rec.EndSecond = static_cast<int32_t>(DurationUs() / 1000000);
     const int index = AddEntry(QString::fromStdString(file), std::move(rec));
     TLayerItem& item = *items_[static_cast<size_t>(index)];
-    item.SetPicture(picture.convertToFormat(QImage::Format_RGB888));
+    item.SetPicture(ViewPicture(picture));
     const QPointF centre = imgView_->VisibleCentre();
     item.SetLocation(QRectF(centre.x() - picture.width() / 2.0, centre.y() - picture.height() / 2.0,
                             picture.width(), picture.height()));

@@ -91,6 +91,9 @@ public:
 
     // The colour lists' entries in their order (names and colours), before the system colours.
     static const std::vector<std::pair<const char*, QColor>>& StandardColors();
+    // The font a new text layer starts with: the system's sans-serif family when `families` holds
+    // it, else the first of `families`.
+    static QString DefaultFontFamily(const QStringList& families);
 
 protected:
     void done(int result) override;

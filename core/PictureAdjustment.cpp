@@ -20,6 +20,36 @@ int64_t Round(double value) {
     return static_cast<int64_t>(std::nearbyint(value));
 }
 
+// The part of an overlay placed at (x, y) that lies on the frame: its size and where it starts in
+// the frame and in the overlay.
+struct TOverlaySpan {
+    int64_t Width = 0, Height = 0;
+    int64_t FrameRow = 0, FrameCol = 0;
+    int64_t OverlayRow = 0, OverlayCol = 0;
+    bool Empty() const { return Width <= 0 || Height <= 0; }
+};
+
+TOverlaySpan OverlaySpan(const TBitmap& frame, const TBitmap& overlay, int32_t x, int32_t y) {
+    const auto span = [](int64_t at, int64_t length, int64_t limit) {
+        if (at >= 0)
+            return at + length < limit ? length : limit - at;
+        const int64_t visible = length + at;
+        return visible < limit ? visible : limit;
+    };
+    TOverlaySpan s;
+    s.Height = span(y, overlay.Height(), frame.Height());
+    s.Width = span(x, overlay.Width(), frame.Width());
+    s.FrameRow = std::max<int64_t>(y, 0);
+    s.OverlayRow = y < 0 ? -static_cast<int64_t>(y) : 0;
+    s.FrameCol = std::max<int64_t>(x, 0);
+    s.OverlayCol = x < 0 ? -static_cast<int64_t>(x) : 0;
+    return s;
+}
+
+uint8_t Mix(uint8_t frame, uint8_t overlay, uint32_t alpha) {
+    return static_cast<uint8_t>(((256 - alpha) * frame + alpha * overlay) >> 8);
+}
+
 } // namespace
 
 TToneTables MakeToneTables(int32_t brightness, int32_t contrast, int32_t saturation) {
@@ -90,27 +120,34 @@ void ExposurePass(TBitmap& bitmap, int32_t exposure) {
 }
 
 void BlendOverlay(TBitmap& frame, const TBitmap& overlay, int32_t x, int32_t y, uint32_t alpha) {
-    const int64_t fw = frame.Width(), fh = frame.Height();
-    const int64_t ow = overlay.Width(), oh = overlay.Height();
-    // The part of the overlay that lies on the frame, in frame and overlay coordinates.
-    const auto span = [](int64_t at, int64_t length, int64_t limit) {
-        if (at >= 0)
-            return at + length < limit ? length : limit - at;
-        const int64_t visible = length + at;
-        return visible < limit ? visible : limit;
-    };
-    const int64_t h = span(y, oh, fh);
-    const int64_t w = span(x, ow, fw);
-    if (h <= 0 || w <= 0)
+    const TOverlaySpan s = OverlaySpan(frame, overlay, x, y);
+    if (s.Empty())
         return;
-    const int64_t frameRow = std::max<int64_t>(y, 0), overlayRow = y < 0 ? -static_cast<int64_t>(y) : 0;
-    const int64_t frameCol = std::max<int64_t>(x, 0), overlayCol = x < 0 ? -static_cast<int64_t>(x) : 0;
     const uint32_t a = std::min<uint32_t>(alpha, 255);
-    for (int64_t r = 0; r < h; ++r) {
-        uint8_t* target = frame.ScanLine(static_cast<int>(frameRow + r)) + frameCol * 3;
-        const uint8_t* source = overlay.ScanLine(static_cast<int>(overlayRow + r)) + overlayCol * 3;
-        for (int64_t i = 0; i < w * 3; ++i)
-            target[i] = static_cast<uint8_t>(((256 - a) * target[i] + a * source[i]) >> 8);
+    for (int64_t r = 0; r < s.Height; ++r) {
+        uint8_t* target = frame.ScanLine(static_cast<int>(s.FrameRow + r)) + s.FrameCol * 3;
+        const uint8_t* source = overlay.ScanLine(static_cast<int>(s.OverlayRow + r)) + s.OverlayCol * 3;
+        for (int64_t i = 0; i < s.Width * 3; ++i)
+            target[i] = Mix(target[i], source[i], a);
+    }
+}
+
+void BlendOverlay(TBitmap& frame, const TBitmap& overlay, const std::vector<uint8_t>& coverage, int32_t x,
+                  int32_t y, uint32_t alpha) {
+    const TOverlaySpan s = OverlaySpan(frame, overlay, x, y);
+    if (s.Empty() || coverage.size() < static_cast<size_t>(overlay.Width()) * overlay.Height())
+        return;
+    const uint32_t a = std::min<uint32_t>(alpha, 255);
+    for (int64_t r = 0; r < s.Height; ++r) {
+        uint8_t* target = frame.ScanLine(static_cast<int>(s.FrameRow + r)) + s.FrameCol * 3;
+        const uint8_t* source = overlay.ScanLine(static_cast<int>(s.OverlayRow + r)) + s.OverlayCol * 3;
+        const uint8_t* cover = coverage.data() + (s.OverlayRow + r) * overlay.Width() + s.OverlayCol;
+        for (int64_t i = 0; i < s.Width; ++i) {
+            // Rounded so that full coverage gives exactly `a` and none leaves the frame untouched.
+            const uint32_t pixelAlpha = (a * cover[i] + 127) / 255;
+            for (int c = 0; c < 3; ++c)
+                target[i * 3 + c] = Mix(target[i * 3 + c], source[i * 3 + c], pixelAlpha);
+        }
     }
 }
 

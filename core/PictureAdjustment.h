@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace tarnel {
 
@@ -38,5 +39,9 @@ void AdjustPicture(TBitmap& bitmap, const TPictureSettings& settings);
 // Blends a 24-bit overlay onto the frame with its top-left corner at (x, y), cut at the frame's
 // edges; each channel becomes ((256 − alpha) × frame + alpha × overlay) >> 8.
 void BlendOverlay(TBitmap& frame, const TBitmap& overlay, int32_t x, int32_t y, uint32_t alpha);
+// The same blend with a coverage byte per overlay pixel (rows of the overlay's width, 0 = the
+// frame shows through, 255 = as above): each pixel blends with alpha × coverage / 255.
+void BlendOverlay(TBitmap& frame, const TBitmap& overlay, const std::vector<uint8_t>& coverage, int32_t x,
+                  int32_t y, uint32_t alpha);
 
 } // namespace tarnel

@@ -44,6 +44,26 @@ void CopyFromFrame(const TBitmap& frame, TBitmap& target, int32_t left, int32_t 
     }
 }
 
+// A picture's colours, unpremultiplied, as 24-bit BGR, and its alpha as coverage bytes; the
+// colours of transparent pixels are kept as they are, since the blend weighs them by coverage.
+void SplitAlpha(const QImage& picture, QImage& colours, std::vector<uint8_t>& coverage) {
+    const QImage rgba = picture.convertToFormat(QImage::Format_RGBA8888);
+    const int width = rgba.width();
+    colours = QImage(rgba.size(), QImage::Format_BGR888);
+    coverage.resize(static_cast<size_t>(width) * static_cast<size_t>(rgba.height()));
+    for (int y = 0; y < rgba.height(); ++y) {
+        const uchar* source = rgba.constScanLine(y);
+        uchar* target = colours.scanLine(y);
+        uint8_t* cover = coverage.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
+        for (int x = 0; x < width; ++x, source += 4, target += 3) {
+            target[0] = source[2];
+            target[1] = source[1];
+            target[2] = source[0];
+            cover[x] = source[3];
+        }
+    }
+}
+
 } // namespace
 
 TFrameHookRenderer::TFrameHookRenderer(std::function<void(const std::string&)> warn)
@@ -119,7 +139,8 @@ void TFrameHookRenderer::DrawText(TBitmap& frame, const TWmRec& layer) {
     BlendOverlay(frame, bitmap, static_cast<int32_t>(left), static_cast<int32_t>(top), layer.TextAlpha);
 }
 
-QImage TFrameHookRenderer::Picture(const std::string& file) {
+std::shared_ptr<const TFrameHookRenderer::TLayerPicture>
+TFrameHookRenderer::Picture(const std::string& file) {
     struct stat st {};
     const bool exists = ::stat(file.c_str(), &st) == 0;
     std::lock_guard lock(mutex_);
@@ -137,21 +158,30 @@ QImage TFrameHookRenderer::Picture(const std::string& file) {
         return {};
     }
     TCachedPicture& cached = pictures_[file];
-    cached.Picture = picture.convertToFormat(QImage::Format_BGR888);
+    auto layerPicture = std::make_shared<TLayerPicture>();
+    if (picture.hasAlphaChannel())
+        SplitAlpha(picture, layerPicture->Colours, layerPicture->Coverage);
+    else
+        layerPicture->Colours = picture.convertToFormat(QImage::Format_BGR888);
+    cached.Picture = std::move(layerPicture);
     cached.Modified = st.st_mtime;
     cached.Size = static_cast<int64_t>(st.st_size);
-    return cached.Picture; // shared, not copied: QImage copies on write
+    return cached.Picture;
 }
 
 void TFrameHookRenderer::DrawImage(TBitmap& frame, const TWmRec& layer) {
-    const QImage picture = Picture(layer.ImageFile);
-    if (picture.isNull())
+    const std::shared_ptr<const TLayerPicture> picture = Picture(layer.ImageFile);
+    if (!picture)
         return;
-    TBitmap bitmap(picture.width(), picture.height());
+    const QImage& colours = picture->Colours;
+    TBitmap bitmap(colours.width(), colours.height());
     std::lock_guard canvas(bitmap.CanvasLock());
-    for (int y = 0; y < picture.height(); ++y)
-        std::memcpy(bitmap.ScanLine(y), picture.constScanLine(y), static_cast<size_t>(picture.width()) * 3);
-    BlendOverlay(frame, bitmap, layer.ImageLeft, layer.ImageTop, layer.ImageAlpha);
+    for (int y = 0; y < colours.height(); ++y)
+        std::memcpy(bitmap.ScanLine(y), colours.constScanLine(y), static_cast<size_t>(colours.width()) * 3);
+    if (picture->Coverage.empty())
+        BlendOverlay(frame, bitmap, layer.ImageLeft, layer.ImageTop, layer.ImageAlpha);
+    else
+        BlendOverlay(frame, bitmap, picture->Coverage, layer.ImageLeft, layer.ImageTop, layer.ImageAlpha);
 }
 
 } // namespace tarnel

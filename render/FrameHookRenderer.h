@@ -10,8 +10,10 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace tarnel {
 
@@ -40,12 +42,18 @@ public:
 private:
     void DrawText(TBitmap& frame, const TWmRec& layer);
     void DrawImage(TBitmap& frame, const TWmRec& layer);
-    // The file's picture as 24-bit BGR (null when it cannot be read); read again whenever the file
-    // changes on disk.
-    QImage Picture(const std::string& file);
+    // A picture file's colours as 24-bit BGR and, when it has an alpha channel, its alpha as one
+    // coverage byte per pixel (rows of the picture's width); empty for an opaque picture.
+    struct TLayerPicture {
+        QImage Colours;
+        std::vector<uint8_t> Coverage;
+    };
+    // The file's picture (null when it cannot be read); read again whenever the file changes on
+    // disk. Shared, so that a task drawing it keeps it while another reads the file again.
+    std::shared_ptr<const TLayerPicture> Picture(const std::string& file);
 
     struct TCachedPicture {
-        QImage Picture;
+        std::shared_ptr<const TLayerPicture> Picture;
         std::time_t Modified = 0;
         int64_t Size = -1;
     };

@@ -1,4 +1,5 @@
-// The tone-and-colour pass, the exposure pass and the overlay blend, on the numbers that define them.
+// The tone-and-colour pass, the exposure pass and the overlay blend (with and without coverage), on
+// the numbers that define them.
 #include "core/PictureAdjustment.h"
 
 #include "base/Bitmap.h"
@@ -123,6 +124,32 @@ TEST(PictureAdjustmentTest, BlendOverlay) {
             EXPECT_EQ(frame->ScanLine(0)[0], (255 * 44) >> 8) << "overlay column 10 lands on column 0";
         }
     }
+}
+
+// Each overlay pixel blends with alpha × coverage / 255, rounded; the coverage rows follow the
+// overlay when it is cut at the frame's edges.
+TEST(PictureAdjustmentTest, BlendOverlayWithCoverage) {
+    const struct {
+        uint32_t alpha;
+        uint8_t coverage, out; // frame 100, overlay 200
+    } formula[] = {{255, 0, 100}, {255, 255, 199}, {128, 255, 150}, {255, 128, 150}, {128, 128, 125}};
+    for (const auto& f : formula) {
+        const auto frame = Filled(4, 4, 100);
+        const auto overlay = Filled(2, 2, 200);
+        BlendOverlay(*frame, *overlay, std::vector<uint8_t>(4, f.coverage), 1, 1, f.alpha);
+        EXPECT_EQ(Pixel(*frame, 1, 1), (Bgr{f.out, f.out, f.out})) << f.alpha << " " << int{f.coverage};
+        EXPECT_EQ(Pixel(*frame, 0, 0)[0], 100) << "outside the overlay";
+    }
+
+    // A 3 × 3 overlay covered only at its middle pixel, placed one pixel up and left of the frame.
+    const auto frame = Filled(4, 4, 0);
+    const auto overlay = Filled(3, 3, 255);
+    std::vector<uint8_t> coverage(9, 0);
+    coverage[4] = 255;
+    BlendOverlay(*frame, *overlay, coverage, -1, -1, 255);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(Pixel(*frame, x, y)[0], x == 0 && y == 0 ? 254 : 0) << x << "," << y;
 }
 
 } // namespace

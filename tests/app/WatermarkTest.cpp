@@ -1,6 +1,7 @@
 // The watermark dialog: what "Ok" stores, layers shown only in their seconds, the position bars,
-// text with and without its background box, a round trip through the row, bad pictures and texts,
-// and a row whose layer the conversion draws into exactly its seconds.
+// text with and without its background box, the default font, pictures with an alpha channel in the
+// view and in the conversion, a round trip through the row, bad pictures and texts, and a row whose
+// layer the conversion draws into exactly its seconds.
 #include "EngineConvert.h"
 #include "MainWindowFixture.h"
 #include "PictureDecode.h"
@@ -13,6 +14,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -28,6 +31,19 @@ namespace {
 using test::Fixtures;
 using test::MainWindowTest;
 namespace fs = std::filesystem;
+
+// A picture of one colour whose top-left quarter is wholly transparent (in yellow, which must not
+// show anywhere).
+std::string WritePictureWithClearCorner(const fs::path& path, QSize size, QColor color) {
+    QImage picture(size, QImage::Format_ARGB32);
+    picture.fill(color);
+    QPainter painter(&picture);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(0, 0, size.width() / 2, size.height() / 2, QColor(255, 255, 0, 0));
+    painter.end();
+    EXPECT_TRUE(picture.save(QString::fromStdString(path.string())));
+    return path.string();
+}
 
 class WatermarkTest : public MainWindowTest {
 protected:
@@ -170,6 +186,52 @@ TEST_F(WatermarkTest, ANewTextStartsTransparentAndTheBackgroundOptionFillsItsBox
     EXPECT_TRUE(dialog->Layers().At(0).BackOpaque);
     const auto [green, area] = greenPixels();
     EXPECT_GT(green, area / 2) << "a filled box behind the glyphs";
+}
+
+TEST_F(WatermarkTest, ANewTextTakesTheSystemSansSerifFont) {
+    TfrmMain& window = Start();
+    TFileRow& row = AddRow(window, Fixtures().h264AacMp4);
+    auto dialog = Open(window, row);
+    const QString systemSans = QFontInfo(QFontDatabase::systemFont(QFontDatabase::GeneralFont)).family();
+    ASSERT_GE(dialog->FontList().findText(systemSans), 0) << systemSans.toStdString();
+    EXPECT_EQ(dialog->FontList().currentText().toStdString(), systemSans.toStdString());
+    dialog->AddTextClick();
+    EXPECT_EQ(dialog->Layers().At(0).Font.Name, systemSans.toStdString());
+}
+
+TEST(WatermarkFontTest, WithoutTheSystemFamilyTheFirstFamilyIsTheDefault) {
+    const QString systemSans = QFontInfo(QFontDatabase::systemFont(QFontDatabase::GeneralFont)).family();
+    const struct {
+        QStringList families;
+        QString chosen;
+    } cases[] = {{{"Tarnel Serif", systemSans, "Tarnel Mono"}, systemSans},
+                 {{"Tarnel Serif", "Tarnel Mono"}, "Tarnel Serif"},
+                 {{}, ""}};
+    for (const auto& c : cases)
+        EXPECT_EQ(TfrmWaterMark::DefaultFontFamily(c.families), c.chosen)
+            << c.families.join(",").toStdString();
+}
+
+// The view shows the picture under the layer's transparent corner and the layer's colour elsewhere.
+TEST_F(WatermarkTest, APictureLayerShowsThePictureThroughItsTransparentCorner) {
+    TfrmMain& window = Start();
+    TFileRow& row = AddRow(window, Fixtures().h264AacMp4);
+    auto dialog = Open(window, row);
+    QImage white(320, 240, QImage::Format_RGB888);
+    white.fill(Qt::white);
+    dialog->ShowPicture(white, 0);
+    const QColor colour(200, 40, 120);
+    services_.FilesToOpen = {WritePictureWithClearCorner(home_.Home() / "corner.png", {40, 30}, colour)};
+    dialog->AddImageClick();
+    dialog->TransparencyBar().SetPositionL(255);
+    dialog->View().Select(nullptr);
+    const QPointF origin = dialog->LayerItem(0).Location().topLeft();
+    const QImage shot = dialog->View().grab().toImage();
+    const auto shown = [&](QPointF at) {
+        return shot.pixelColor(dialog->View().BitmapToView(origin + at)).name().toStdString();
+    };
+    EXPECT_EQ(shown({5, 5}), QColor(Qt::white).name().toStdString()) << "the transparent corner";
+    EXPECT_EQ(shown({30, 22}), colour.name().toStdString()) << "the opaque part";
 }
 
 TEST_F(WatermarkTest, OkStoresTheListAndReopeningShowsItAgain) {
@@ -326,6 +388,39 @@ TEST(WatermarkRenderTest, AWideTextLayerIsDrawnWhereItMeetsThePicture) {
         }
     EXPECT_EQ(untouched, 0) << "the box covers the whole band";
     EXPECT_EQ(blue, 0) << "the layer outside the picture is not drawn";
+}
+
+// A picture layer with an alpha channel: the frame stays as it was under the transparent corner,
+// and elsewhere it takes the picture's colour mixed by the layer's transparency.
+TEST(WatermarkRenderTest, APictureLayerKeepsItsAlphaOverTheFrame) {
+    test::TempDir folder;
+    const QColor colour(200, 40, 120);
+    const std::string file = WritePictureWithClearCorner(folder / "logo.png", {8, 8}, colour);
+    constexpr uint8_t kFrame = 90;
+    for (const uint32_t alpha : {255u, 128u}) {
+        TlvFilesRecord row;
+        auto layer = std::make_unique<TWmRec>();
+        layer->Kind = 1;
+        layer->ImageFile = file;
+        layer->ImageLeft = 2;
+        layer->ImageTop = 3;
+        layer->ImageAlpha = alpha;
+        layer->EndSecond = 10;
+        row.WaterMarks.push_back(std::move(layer));
+        TBitmap frame(16, 16);
+        std::fill(frame.Bits(), frame.Bits() + frame.ByteSize(), kFrame);
+        TFrameHookRenderer().Render(frame, row, 0);
+
+        const uint8_t* corner = frame.ScanLine(3 + 1) + (2 + 1) * 3;
+        EXPECT_EQ(std::vector<int>(corner, corner + 3), std::vector<int>(3, kFrame)) << "alpha " << alpha;
+        const auto mixed = [&](int channel) {
+            return static_cast<int>(((256 - alpha) * kFrame + alpha * channel) >> 8);
+        };
+        const uint8_t* opaque = frame.ScanLine(3 + 6) + (2 + 6) * 3; // blue, green, red
+        EXPECT_EQ(std::vector<int>(opaque, opaque + 3),
+                  (std::vector<int>{mixed(colour.blue()), mixed(colour.green()), mixed(colour.red())}))
+            << "alpha " << alpha;
+    }
 }
 
 // A picture layer stored through the dialog for seconds 1 through 2 is in the converted file from
