@@ -372,9 +372,17 @@ TEST(ScreenshotTest, WatermarkDialogWithLayersOverThePlayingFile) {
     test::TPrivateHome home;
     test::TFakeShellServices services;
     const std::filesystem::path logo = home.Home() / "logo.png";
-    QImage picture(64, 40, QImage::Format_RGB888);
-    picture.fill(QColor(230, 40, 40));
-    QPainter(&picture).fillRect(16, 10, 32, 20, QColor(250, 220, 0));
+    // A rounded badge: its corners are transparent, so the playing file shows through them.
+    QImage picture(64, 40, QImage::Format_ARGB32);
+    picture.fill(Qt::transparent);
+    {
+        QPainter painter(&picture);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(230, 40, 40));
+        painter.drawRoundedRect(QRectF(0, 0, 64, 40), 14, 14);
+        painter.fillRect(16, 10, 32, 20, QColor(250, 220, 0));
+    }
     ASSERT_TRUE(picture.save(QString::fromStdString(logo.string())));
     std::unique_ptr<TDesktop> desktop = StartDesktopWithClip(services);
     ASSERT_TRUE(desktop) << "the main window shows the clip's row once the splash window has closed";
