@@ -152,8 +152,10 @@ void TfrmMain::btnBrowseClick() {
     const std::string shown =
         SetFolderFromChooser(chosen, edtOutput_->text().toStdString(), services_,
                              [this](const std::string& folder) { settings_->SetOutputFolder(folder); });
-    if (!shown.empty())
+    if (!shown.empty()) {
         edtOutput_->setText(QString::fromStdString(shown));
+        ShowDestinations();
+    }
 }
 
 void TfrmMain::ShowFileInformation() {

@@ -78,7 +78,10 @@ public:
     // Adds files as Add does after its dialog; also used for files given on the command line and
     // files dropped on the list.
     void AddFiles(const std::vector<std::string>& files);
+    // Removes the selected rows.
     void btnRemoveClick();
+    // Each row's Destination File as Start will name it.
+    void ShowDestinations();
     void btnClearClick();
     // Start: a task per ticked row, then the progress window until the run ends.
     void btnStartClick();
@@ -125,6 +128,7 @@ private:
     void BuildLayout();
     void BuildMenus();
     QWidget* BuildHeader();
+    void SetTabOrder();
     QHBoxLayout* BuildToolbar();
     // The preview panel with the seek bar, the transport buttons, volume and the time under it.
     QWidget* BuildPreviewColumn();

@@ -46,6 +46,7 @@ void TfrmMain::ConnectSignals() {
             paths.push_back(file.toStdString());
         AddFiles(paths);
     });
+    connect(lvFiles_, &TFileListView::TicksChanged, this, [this] { ShowDestinations(); });
     connect(lvFiles_, &TFileListView::ContextMenuRequested, this,
             [this](const QPoint& at) { mnuEdit_->popup(at); });
 
@@ -75,6 +76,7 @@ void TfrmMain::ShowSettingsDialog() {
         settingsDialog_ = std::make_unique<TfrmSettings>(
             *settings_, global_->ProfileFile(), services_, [this] { FillCatalogue(); }, this);
     settingsDialog_->exec();
+    ShowDestinations(); // the dialog may have chosen another profile
 }
 
 void TfrmMain::ShowPreferences() {

@@ -55,6 +55,7 @@ void TfrmMain::ChooseProfile(const QString& caption, int code) {
     settings_->SetFormat(caption.toStdString(), code);
     edtFormat_->setText(caption);
     HideCatalogue();
+    ShowDestinations();
 }
 
 bool TfrmMain::CatalogueOwns(QObject* object) const {

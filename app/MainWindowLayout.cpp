@@ -42,7 +42,7 @@ QToolButton* PictureButton(QWidget* parent, const char* name, const QString& cap
     button->setToolButtonStyle(caption.isEmpty() ? Qt::ToolButtonIconOnly : Qt::ToolButtonTextUnderIcon);
     button->setAutoRaise(true);
     button->setToolTip(hint.isEmpty() ? caption : hint);
-    button->setFocusPolicy(Qt::NoFocus);
+    button->setFocusPolicy(Qt::TabFocus);
     return button;
 }
 
@@ -101,6 +101,8 @@ void TfrmMain::BuildLayout() {
     window->addLayout(body, 1);
     resize(kWidth, kHeight);
 
+    SetTabOrder();
+
     lstFormat_ = new TCatalogueList(this);
     memLog_ = new QPlainTextEdit(this);
     memLog_->setObjectName("memLog");
@@ -111,13 +113,13 @@ void TfrmMain::BuildLayout() {
 void TfrmMain::BuildMenus() {
     mnuFile_ = new QMenu(this);
     mnuFile_->setObjectName("mnuFile");
-    mnuFile_->addAction("&Add", this, [this] { btnAddClick(); });
-    mnuFile_->addAction("&Remove", this, [this] { btnRemoveClick(); });
+    QAction* add = mnuFile_->addAction("&Add", this, [this] { btnAddClick(); });
+    QAction* remove = mnuFile_->addAction("&Remove", this, [this] { btnRemoveClick(); });
     mnuFile_->addAction("&Clear", this, [this] { btnClearClick(); });
-    mnuFile_->addAction("&Start");
+    QAction* start = mnuFile_->addAction("&Start");
     mnuFile_->addSeparator();
     mnuFile_->addAction("Se&ttings", this, [this] { ShowSettingsDialog(); });
-    mnuFile_->addAction("&Exit", this, [this] { close(); });
+    QAction* exit = mnuFile_->addAction("&Exit", this, [this] { close(); });
 
     mnuEdit_ = new QMenu(this);
     mnuEdit_->setObjectName("mnuEdit");
@@ -125,7 +127,7 @@ void TfrmMain::BuildMenus() {
     actEditTrim_ = mnuEdit_->addAction("&Trim");
     actEditEffect_ = mnuEdit_->addAction("&Video Effect && Water Mark");
     mnuEdit_->addSeparator();
-    mnuEdit_->addAction("&Add", this, [this] { btnAddClick(); });
+    QAction* editAdd = mnuEdit_->addAction("&Add", this, [this] { btnAddClick(); });
     actEditRemove_ = mnuEdit_->addAction("&Remove", this, [this] { btnRemoveClick(); });
     actEditClear_ = mnuEdit_->addAction("&Clear", this, [this] { btnClearClick(); });
     actEditStart_ = mnuEdit_->addAction("&Start");
@@ -135,16 +137,45 @@ void TfrmMain::BuildMenus() {
 
     mnuHelp_ = new QMenu(this);
     mnuHelp_->setObjectName("mnuHelp");
-    mnuHelp_->addAction("&Help", this, [this] { services_.OpenUrl(global_->HelpUrl()); });
+    QAction* help = mnuHelp_->addAction("&Help", this, [this] { services_.OpenUrl(global_->HelpUrl()); });
     mnuHelp_->addSeparator();
     mnuHelp_->addAction("&Support and Contact", this,
                         [this] { services_.OpenUrl(global_->WebsiteUrl() + "/support"); });
     mnuHelp_->addAction("&About");
+
+    // The menus show the usual keys. The File and Help entries also take them anywhere in the
+    // window; the Edit menu's copies show them only, so that no key has two owners.
+    const std::pair<QAction*, QKeySequence> keys[] = {{add, QKeySequence::Open},
+                                                      {remove, QKeySequence(Qt::Key_Delete)},
+                                                      {start, QKeySequence(Qt::CTRL | Qt::Key_Return)},
+                                                      {exit, QKeySequence(Qt::CTRL | Qt::Key_Q)},
+                                                      {help, QKeySequence(Qt::Key_F1)}};
+    for (const auto& [action, key] : keys) {
+        action->setShortcut(key);
+        addAction(action);
+    }
+    for (const auto& [action, key] : {std::pair{editAdd, keys[0].second},
+                                      {actEditRemove_, keys[1].second},
+                                      {actEditStart_, keys[2].second}}) {
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WidgetShortcut);
+    }
 }
 
 void TfrmMain::FlatButtonMenu(QToolButton* button, QMenu* menu) {
     button->setMenu(menu);
     button->setPopupMode(QToolButton::InstantPopup);
+}
+
+// Tab goes along the toolbar, into the list, over the player's controls beside it, then along the
+// output rows to Start.
+void TfrmMain::SetTabOrder() {
+    QWidget* const order[] = {
+        btnAdd_,      btnRemove_,         btnClear_,  btnSettings_, btnEdit_, btnStart_,    lvFiles_,
+        btnPrevious_, btnPlay_,           btnPause_,  btnStop_,     btnNext_, btnSnapshot_, btnMute_,
+        edtFormat_,   btnFormatSettings_, edtOutput_, btnBrowse_,   btnOpen_, btnStartBig_};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
 }
 
 QWidget* TfrmMain::BuildHeader() {
@@ -274,7 +305,7 @@ QWidget* TfrmMain::BuildPreviewColumn() {
     btnMute_->setIcon(skin::MutePicture(false));
     btnMute_->setAutoRaise(true);
     btnMute_->setToolTip("Mute");
-    btnMute_->setFocusPolicy(Qt::NoFocus);
+    btnMute_->setFocusPolicy(Qt::TabFocus);
     btnMute_->setFixedSize(43, 28);
     transportRow->addSpacing(8);
     transportRow->addWidget(btnMute_);
@@ -340,6 +371,7 @@ QGridLayout* TfrmMain::BuildBottomRows() {
     btnStartBig_->setIconSize(QSize(120, 56));
     btnStartBig_->setAutoRaise(true);
     btnStartBig_->setToolTip("Start");
+    btnStartBig_->setFocusPolicy(Qt::TabFocus);
     btnStartBig_->setFixedSize(124, 62);
     btnStartBig_->setEnabled(false);
 

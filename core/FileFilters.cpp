@@ -2,14 +2,26 @@
 
 namespace tarnel {
 
+namespace {
+
+// Every extension the libraries read and the program converts, video first.
+const char* const kVideoPatterns =
+    "*.AVI;*.AVM;*.ASF;*.WMV;*.AVS;*.FLV;*.MKV;*.MOV;*.3GP;*.3G2;*.M4V;*.MP4;*.MPG;"
+    "*.MPEG;*.DAT;*.OGM;*.VOB;*.RM;*.RMVB;*.TS;*.TP;*.IFO;*.NSV;*.SWF;"
+    "*.WEBM;*.OGV;*.M2TS;*.MTS;*.M2T;*.MXF;*.F4V;*.DIVX;*.XVID;*.MJPG;*.MJPEG;"
+    "*.GIF;*.MPV;*.M2V;*.DV;*.Y4M;*.H264;*.264;*.HEVC;*.H265;*.265;*.IVF;*.NUT;";
+const char* const kAudioPatterns =
+    "*.MP3;*.AAC;*.WAV;*.WMA;*.OGG;*.CDA;*.FLAC;*.M4A;*.MID;*.MKA;*.MP2;*.MPA;"
+    "*.MPC;*.APE;*.OFR;*.OGG;*.RA;*.WV;*.TTA;*.AC3;*.DTS;"
+    "*.OPUS;*.OGA;*.SPX;*.AIF;*.AIFF;*.AU;*.CAF;*.EAC3;*.M4B;*.AMR;*.W64;*.RAM;";
+
+} // namespace
+
 const std::vector<TFileFilter>& MediaFileFilters() {
     static const std::vector<TFileFilter> filters = {
-        {"All Supported Video Formats",
-         "*.AVI;*.AVM;*.ASF;*.WMV;*.AVS;*.FLV;*.MKV;*.MOV;*.3GP;*.3G2;*.M4V;*.MP4;*.MPG;"
-         "*.MPEG;*.DAT;*.OGM;*.VOB;*.RM;*.RMVB;*.TS;*.TP;*.IFO;*.NSV;*.SWF;"},
-        {"All Supported Audio Formats",
-         "*.MP3;*.AAC;*.WAV;*.WMA;*.OGG;*.CDA;*.FLAC;*.M4A;*.MID;*.MKA;*.MP2;*.MPA;"
-         "*.MPC;*.APE;*.OFR;*.OGG;*.RA;*.WV;*.TTA;*.AC3;*.DTS;"},
+        {"All Supported Media Files", std::string(kVideoPatterns) + kAudioPatterns},
+        {"All Supported Video Formats", kVideoPatterns},
+        {"All Supported Audio Formats", kAudioPatterns},
         {"AVI files (*.avi)", "*.avi"},
         {"MPEG4 files (*.mp4)", "*.mp4"},
         {"MPEG files (*.mpg,*.mpeg)", "*.mpg;*.mpeg"},

@@ -5,6 +5,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
@@ -59,7 +60,7 @@ TFileListView::TFileListView(QWidget* parent)
     setObjectName("lvFiles");
     setRootIsDecorated(false);
     setUniformRowHeights(true);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setAcceptDrops(true);
     setDropIndicatorShown(false);
     setContextMenuPolicy(Qt::CustomContextMenu);
@@ -74,8 +75,18 @@ TFileRow* TFileListView::Row(int index) const {
 }
 
 int TFileListView::SelectedIndex() const {
+    if (currentItem() && currentItem()->isSelected())
+        return indexOfTopLevelItem(currentItem());
     const QList<QTreeWidgetItem*> selected = selectedItems();
     return selected.isEmpty() ? -1 : indexOfTopLevelItem(selected.last());
+}
+
+std::vector<int> TFileListView::SelectedIndexes() const {
+    std::vector<int> indexes;
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        if (topLevelItem(i)->isSelected())
+            indexes.push_back(i);
+    return indexes;
 }
 
 void TFileListView::SelectRow(int index) {
@@ -145,8 +156,10 @@ void TFileListView::drawRow(QPainter* painter, const QStyleOptionViewItem& optio
             cell.setLeft(cell.left() + 17);
         }
         painter->setPen(Qt::black);
-        const QString text =
-            option.fontMetrics.elidedText(row->text(column), Qt::ElideRight, cell.width() - 2);
+        // Paths and file names lose their middle, so the folder's start and the name's end stay.
+        const Qt::TextElideMode elide =
+            column == colSource || column == colDestination ? Qt::ElideMiddle : Qt::ElideRight;
+        const QString text = option.fontMetrics.elidedText(row->text(column), elide, cell.width() - 2);
         painter->drawText(
             cell.adjusted(1, 0, -1, 0),
             static_cast<int>(row->textAlignment(column)) | Qt::AlignVCenter | Qt::TextSingleLine, text);
@@ -178,8 +191,25 @@ void TFileListView::mousePressEvent(QMouseEvent* event) {
         InCheckBox(pos.x(), header()->sectionViewportPosition(0))) {
         row->SetChecked(!row->Checked());
         viewport()->update();
+        emit TicksChanged();
     }
     QTreeWidget::mousePressEvent(event);
+}
+
+// Space ticks or unticks the selected rows (all ticked when any was unticked).
+void TFileListView::keyPressEvent(QKeyEvent* event) {
+    const QList<QTreeWidgetItem*> selected = selectedItems();
+    if (event->key() != Qt::Key_Space || event->modifiers() != Qt::NoModifier || selected.isEmpty()) {
+        QTreeWidget::keyPressEvent(event);
+        return;
+    }
+    bool anyUnticked = false;
+    for (QTreeWidgetItem* item : selected)
+        anyUnticked = anyUnticked || !static_cast<TFileRow*>(item)->Checked();
+    for (QTreeWidgetItem* item : selected)
+        static_cast<TFileRow*>(item)->SetChecked(anyUnticked);
+    viewport()->update();
+    emit TicksChanged();
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTreeWidget>
 #include <memory>
+#include <vector>
 
 namespace tarnel {
 
@@ -34,8 +35,10 @@ public:
 
     int RowCount() const { return topLevelItemCount(); }
     TFileRow* Row(int index) const;
-    // The selected row's index, -1 when none.
+    // The current row when it is selected, else the last selected one; -1 when none.
     int SelectedIndex() const;
+    // Every selected row, in list order.
+    std::vector<int> SelectedIndexes() const;
     void SelectRow(int index);
     bool HasRow(const QString& caption) const;
     // Report view with the five columns while the list has rows, list view with the background
@@ -48,6 +51,8 @@ public:
 
 signals:
     void FilesDropped(const QStringList& files);
+    // A click on a check box or Space changed ticks.
+    void TicksChanged();
     void ContextMenuRequested(const QPoint& globalPos);
 
 protected:
@@ -56,6 +61,7 @@ protected:
                  const QModelIndex& index) const override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;

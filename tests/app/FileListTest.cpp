@@ -2,6 +2,7 @@
 #include "MainWindowFixture.h"
 #include "core/FileFilters.h"
 #include "core/OutputNaming.h"
+#include "widgets/CatalogueList.h"
 #include "widgets/FileListView.h"
 
 #include <QDropEvent>
@@ -10,6 +11,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QtTest/QTest>
+#include <algorithm>
 #include <filesystem>
 
 namespace tarnel {
@@ -45,7 +47,13 @@ TEST_F(FileListTest, AddMakesARowPerFileWithLengthAndDestination) {
 
     EXPECT_EQ(services_.OpenDialogs, 1);
     ASSERT_EQ(services_.LastFilters.size(), MediaFileFilters().size());
-    EXPECT_EQ(services_.LastFilters.front().Description, "All Supported Video Formats");
+    // The filter the dialog opens with takes every kind of file that converts.
+    EXPECT_EQ(services_.LastFilters.front().Description, "All Supported Media Files");
+    for (const char* extension :
+         {"*.WEBM", "*.OGV", "*.MKV", "*.OPUS", "*.FLAC", "*.M4A", "*.M2TS", "*.MTS", "*.MP3"})
+        EXPECT_NE(services_.LastFilters.front().Patterns.find(std::string(extension) + ";"),
+                  std::string::npos)
+            << extension;
     TFileListView& list = window.FileList();
     ASSERT_EQ(list.RowCount(), 3);
     EXPECT_TRUE(list.InReportView());
@@ -60,13 +68,13 @@ TEST_F(FileListTest, AddMakesARowPerFileWithLengthAndDestination) {
               (std::vector<std::string>{Fixtures().h264AacMp4, wav.string(), Fixtures().audioOnly}));
     EXPECT_EQ(Column(1), (std::vector<std::string>{"3", "59", "3"}));
     EXPECT_EQ(Column(2), Column(1));
-    EXPECT_EQ(Column(3), (std::vector<std::string>{"h264_aac_(new)_ipod.mp4", "long_(new)_ipod.mp4",
-                                                   "audio_only_(new)_ipod.mp4"}));
+    EXPECT_EQ(Column(3),
+              (std::vector<std::string>{"h264_aac_(new).mp4", "long_(new).mp4", "audio_only_(new).mp4"}));
     EXPECT_EQ(Column(4), (std::vector<std::string>{"", "", ""}));
 
     const TlvFilesRecord& record = list.Row(1)->Record();
     EXPECT_EQ(record.SourceFile, wav.string());
-    EXPECT_EQ(record.DestFile, (outputFolder_ / "long_(new)_ipod.mp4").string());
+    EXPECT_EQ(record.DestFile, (outputFolder_ / "long_(new).mp4").string());
     EXPECT_EQ(record.LengthSeconds, 59);
     EXPECT_EQ(record.Zoom, "lbox");
     EXPECT_EQ(record.Brightness, 255);
@@ -83,39 +91,64 @@ TEST_F(FileListTest, ProfileExtensionAndZoomOfTheCurrentProfile) {
     TfrmMain& window = Start();
     window.AddFiles({Fixtures().videoOnly});
     ASSERT_EQ(window.FileList().RowCount(), 1);
-    EXPECT_EQ(Column(3), std::vector<std::string>{"video_only_(new)_ipod.avi"});
+    EXPECT_EQ(Column(3), std::vector<std::string>{"video_only_(new).avi"});
     EXPECT_EQ(window.FileList().Row(0)->Record().Zoom, "pan");
+    // Another profile renames the outputs with its extension.
+    emit window.Catalogue().ProfileChosen("MP4", 1);
+    EXPECT_EQ(Column(3), std::vector<std::string>{"video_only_(new).mp4"});
 }
 
+// The column shows the names Start gives: the next free number, counting files that exist by
+// now and the rows above.
 TEST_F(FileListTest, ExistingOutputsGetTheNextFreeNumber) {
     fs::create_directories(outputFolder_);
     for (const char* folder : {"a", "b", "c"})
         fs::create_directories(home_.Home() / folder),
             fs::copy_file(Fixtures().h264AacMp4, home_.Home() / folder / "clip.mp4");
-    WriteTextFile(outputFolder_ / "clip_(new)_ipod.mp4", "x");
+    WriteTextFile(outputFolder_ / "clip_(new).mp4", "x");
     TfrmMain& window = Start();
     window.AddFiles({(home_.Home() / "a/clip.mp4").string()});
-    WriteTextFile(outputFolder_ / "clip_(new_1)_ipod.mp4", "x");
+    EXPECT_EQ(Column(3), (std::vector<std::string>{"clip_(new_1).mp4"}));
+    WriteTextFile(outputFolder_ / "clip_(new_1).mp4", "x");
     window.AddFiles({(home_.Home() / "b/clip.mp4").string()});
-    EXPECT_EQ(Column(3), (std::vector<std::string>{"clip_(new_1)_ipod.mp4", "clip_(new_2)_ipod.mp4"}));
+    EXPECT_EQ(Column(3), (std::vector<std::string>{"clip_(new_2).mp4", "clip_(new_3).mp4"}));
+    // An unticked row takes no name from the rows below it.
+    window.FileList().Row(0)->SetChecked(false);
+    window.ShowDestinations();
+    EXPECT_EQ(Column(3), (std::vector<std::string>{"clip_(new_2).mp4", "clip_(new_2).mp4"}));
     EXPECT_EQ(FreeOutputName((outputFolder_ / "other").string(), ".mp4"),
               (outputFolder_ / "other_(new).mp4").string());
 }
 
-TEST_F(FileListTest, DuplicatesFoldersAndUnreadableFilesAreSkippedQuietly) {
+// Every file that is not added is named in one message with its reason.
+TEST_F(FileListTest, RefusedFilesAreNamedWithTheirReasons) {
     const fs::path garbage = home_.Home() / "garbage.mp4";
     WriteTextFile(garbage, std::string(4096, '\x5a'));
+    const fs::path empty = home_.Home() / "empty.mp4";
+    WriteTextFile(empty, "");
     const fs::path odd = home_.Home() / "a:b clip été 日本.mp4";
     fs::copy_file(Fixtures().h264AacMp4, odd);
+    const std::string missing = (home_.Home() / "missing.mp4").string();
     TfrmMain& window = Start();
-    window.AddFiles({Fixtures().h264AacMp4, home_.Home().string(), garbage.string(),
-                     (home_.Home() / "missing.mp4").string(), odd.string()});
-    window.AddFiles({Fixtures().h264AacMp4});
+    window.AddFiles({Fixtures().h264AacMp4, home_.Home().string(), garbage.string(), missing, empty.string(),
+                     odd.string()});
     EXPECT_EQ(Column(0), (std::vector<std::string>{Fixtures().h264AacMp4, odd.string()}));
     EXPECT_EQ(Column(1), (std::vector<std::string>{"3", "3"}));
-    EXPECT_EQ(Column(3),
-              (std::vector<std::string>{"h264_aac_(new)_ipod.mp4", "a:b clip été 日本_(new)_ipod.mp4"}));
-    EXPECT_TRUE(services_.Messages.empty());
+    EXPECT_EQ(Column(3), (std::vector<std::string>{"h264_aac_(new).mp4", "a:b clip été 日本_(new).mp4"}));
+    ASSERT_EQ(services_.Messages.size(), 1u);
+    const std::string& text = services_.Messages[0].Text;
+    EXPECT_EQ(text.rfind("These files were not added:\n", 0), 0u) << text;
+    for (const std::string& line :
+         {home_.Home().string() + ": is a folder", missing + ": does not exist",
+          empty.string() + ": is empty", garbage.string() + ": is not a media file"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\nin: " << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);
+
+    window.AddFiles({Fixtures().h264AacMp4});
+    ASSERT_EQ(services_.Messages.size(), 2u);
+    EXPECT_EQ(services_.Messages[1].Text,
+              "These files were not added:\n" + Fixtures().h264AacMp4 + ": is in the list already");
+    EXPECT_EQ(window.FileList().RowCount(), 2);
 }
 
 TEST_F(FileListTest, AnOutputFolderThatCannotBeMadeIsReplacedByTheDefault) {
@@ -131,7 +164,7 @@ TEST_F(FileListTest, AnOutputFolderThatCannotBeMadeIsReplacedByTheDefault) {
     EXPECT_EQ(services_.Messages[0].Caption, "Warning");
     EXPECT_EQ(window.Settings().OutputFolder(), fallback);
     EXPECT_TRUE(fs::is_directory(fallback));
-    EXPECT_EQ(window.FileList().Row(0)->Record().DestFile, fallback + "/h264_aac_(new)_ipod.mp4");
+    EXPECT_EQ(window.FileList().Row(0)->Record().DestFile, fallback + "/h264_aac_(new).mp4");
 }
 
 TEST_F(FileListTest, RemoveSelectsTheNextRowAndClearEmptiesTheList) {
