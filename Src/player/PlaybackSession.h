@@ -132,6 +132,13 @@ struct PlaybackSession {
     std::atomic<int> OpenState{0};
     std::string OpenError; // the reader's failure text, written before OpenState becomes -1
 
+    // Playback starts when the play thread shows the first picture (or, without video, at its first
+    // refresh): until then the audio callback plays silence and leaves the audio queue alone, so the
+    // master clock does not run on while the host finishes opening and the renderer is made.
+    // Written by the play thread.
+    std::atomic<bool> Started{false};
+    double FirstPictureWaitBegin = 0; // play thread: when it began to wait for the first picture
+
     // Video timing (seconds).
     std::atomic<double> FrameTimer{0};
     double LastFramePts = 0;   // video thread

@@ -97,11 +97,12 @@ void CopyToSampleRing(PlaybackSession& session, int bytes) {
     }
 }
 
-// Takes the next packet for the decoder; false when there is none (paused, aborted, empty).
+// Takes the next packet for the decoder; false when there is none (paused, not started, aborted,
+// empty).
 bool TakePacket(PlaybackSession& session) {
     AVCodecContext* codec = session.AudioCodec.get();
     for (;;) {
-        if (session.Paused || session.AudioQueue.Aborted())
+        if (session.Paused || !session.Started || session.AudioQueue.Aborted())
             return false;
         if (session.AudioQueue.Get(session.AudioPacket.get(), false) <= 0)
             return false;

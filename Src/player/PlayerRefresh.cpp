@@ -45,6 +45,28 @@ void UploadIfFresh(PlaybackSession& session, PlayerDisplay& display, int index) 
     session.ShownGeneration = generation;
 }
 
+// How long playback waits for the first picture before the sound starts without it: a video stream
+// that gives no picture must not keep the file silent.
+constexpr double kFirstPictureWaitSeconds = 1.0;
+
+void WaitForFirstPicture(PlaybackSession& session, double now) {
+    if (session.FirstPictureWaitBegin == 0)
+        session.FirstPictureWaitBegin = now;
+    else if (now - session.FirstPictureWaitBegin >= kFirstPictureWaitSeconds || session.EndOfInput)
+        session.Started = true;
+}
+
+// Makes the first picture due now, and the queued ones after it by their own spacing. Their target
+// times count from when the video thread began, which can be long before the play thread shows
+// anything; counted from there they would all be late and dropped.
+void DueNow(PlaybackSession& session, double now) {
+    std::lock_guard lock(session.PictureMutex);
+    const double shift = now - session.Pictures[session.PictureRead].TargetTime;
+    for (PictureSlot& slot : session.Pictures)
+        slot.TargetTime += shift;
+    session.FrameTimer = session.FrameTimer + shift;
+}
+
 void DisplayPicture(PlaybackSession& session, PlayerDisplay& display) {
     int index = session.PictureRead;
     if (QueuedPictures(session) == 0) {
@@ -156,12 +178,16 @@ void Refresh(PlaybackSession& session, PlayerDisplay& display, RefreshMode mode)
     if (session.HasVideo) {
         for (;;) {
             const int queued = QueuedPictures(session);
+            const double now = Now();
             if (queued == 0) {
+                if (!session.Started)
+                    WaitForFirstPicture(session, now);
                 if (mode == RefreshMode::Redraw)
                     Display(session, display);
                 break;
             }
-            const double now = Now();
+            if (!session.Started)
+                DueNow(session, now);
             PictureSlot& slot = session.Pictures[session.PictureRead];
             double target, otherTarget;
             {
@@ -187,11 +213,13 @@ void Refresh(PlaybackSession& session, PlayerDisplay& display, RefreshMode mode)
             if (session.HasSubtitles)
                 ExpireSubtitles(session, session.VideoTime);
             Display(session, display);
+            session.Started = true;
             if (mode == RefreshMode::Timer)
                 ReleaseReadSlot(session);
             break;
         }
     } else if (session.HasAudio) {
+        session.Started = true;
         Display(session, display);
     } else {
         return;

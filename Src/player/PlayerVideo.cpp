@@ -252,7 +252,9 @@ private:
         else
             session_.LastFrameDelay = delay;
         session_.LastFramePts = pts;
-        if (session_.HasAudio) {
+        // Before playback starts the audio clock stands still; the first picture is made due
+        // when it is shown.
+        if (session_.HasAudio && session_.Started) {
             const double diff = VideoClock(session_) - MasterClock(session_);
             const double threshold = std::max(0.01, delay);
             if (std::fabs(diff) < 10) {

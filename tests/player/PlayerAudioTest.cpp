@@ -2,8 +2,8 @@
 #include "PlayerSupport.h"
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <gtest/gtest.h>
 
 namespace tarnel {
@@ -12,15 +12,11 @@ namespace {
 using namespace std::chrono_literals;
 using test::Fixtures;
 using test::RecordingPlayer;
-using test::TempDir;
 
 // Plays the first second of the audio fixture through the disk driver and returns the largest
 // sample written.
 int PeakOfMixedSound(int volume, bool mute) {
-    TempDir dir;
-    const std::string output = (dir / "mixed.raw").string();
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", output.c_str(), 1);
+    test::DiskAudio audio;
     {
         RecordingPlayer rec;
         rec.player.SetAudioVolume(volume);
@@ -28,15 +24,11 @@ int PeakOfMixedSound(int volume, bool mute) {
         EXPECT_TRUE(rec.Open(Fixtures().audioOnly)) << rec.player.LastError();
         EXPECT_TRUE(rec.WaitForPosition(1000000));
     }
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    std::ifstream in(output, std::ios::binary);
+    const std::vector<int16_t> samples = audio.Samples();
     int peak = 0;
-    size_t samples = 0;
-    for (int16_t sample; in.read(reinterpret_cast<char*>(&sample), sizeof sample);) {
+    for (const int16_t sample : samples)
         peak = std::max(peak, std::abs(static_cast<int>(sample)));
-        ++samples;
-    }
-    EXPECT_GT(samples, 44100u) << "volume " << volume;
+    EXPECT_GT(samples.size(), 44100u) << "volume " << volume;
     return peak;
 }
 

@@ -1,6 +1,8 @@
 #include "PlayerSupport.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 
 namespace tarnel::test {
 
@@ -15,6 +17,7 @@ RecordingPlayer::RecordingPlayer() {
     player.OnPosition = [this](TCustomPlayer&, int64_t pts) {
         std::lock_guard lock(mutex_);
         positions_.push_back(pts);
+        timedPositions_.push_back({std::chrono::steady_clock::now(), pts});
         changed_.notify_all();
     };
     player.OnFileOpen = [this](TCustomPlayer&, int64_t duration, int width, int height, int&, int&) {
@@ -57,6 +60,11 @@ std::vector<int64_t> RecordingPlayer::Positions() {
     return positions_;
 }
 
+std::vector<RecordingPlayer::TimedPosition> RecordingPlayer::TimedPositions() {
+    std::lock_guard lock(mutex_);
+    return timedPositions_;
+}
+
 int RecordingPlayer::Count(TPlayState state) {
     std::lock_guard lock(mutex_);
     return static_cast<int>(std::count(states_.begin(), states_.end(), state));
@@ -73,6 +81,24 @@ void RecordingPlayer::CountHookCalls() {
         std::lock_guard lock(mutex_);
         ++hookCalls_;
     };
+}
+
+DiskAudio::DiskAudio()
+    : file_((dir_ / "mixed.raw").string()) {
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", file_.c_str(), 1);
+}
+
+DiskAudio::~DiskAudio() {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+}
+
+std::vector<int16_t> DiskAudio::Samples() const {
+    std::vector<int16_t> samples;
+    std::ifstream in(file_, std::ios::binary);
+    for (int16_t sample; in.read(reinterpret_cast<char*>(&sample), sizeof sample);)
+        samples.push_back(sample);
+    return samples;
 }
 
 std::vector<bool> NonBlackRows(const TBitmap& bitmap) {

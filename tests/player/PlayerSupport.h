@@ -2,6 +2,7 @@
 // thread) and waits for states.
 #pragma once
 
+#include "TestSupport.h"
 #include "player/FFPlayer.h"
 
 #include <chrono>
@@ -27,6 +28,12 @@ public:
     bool WaitForPosition(int64_t microseconds, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     std::vector<TPlayState> States();
     std::vector<int64_t> Positions();
+    // A delivered position with the steady-clock time it arrived.
+    struct TimedPosition {
+        std::chrono::steady_clock::time_point At;
+        int64_t Pts;
+    };
+    std::vector<TimedPosition> TimedPositions();
     int Count(TPlayState state);
     int HookCalls();
     void CountHookCalls();
@@ -40,11 +47,28 @@ private:
     std::condition_variable changed_;
     std::vector<TPlayState> states_;
     std::vector<int64_t> positions_;
+    std::vector<TimedPosition> timedPositions_;
     int hookCalls_ = 0;
 
 public:
     // Declared last so that it is destroyed first, while its handlers' data still exists.
     TFFPlayer player;
+};
+
+// While it exists, players send their sound through SDL's "disk" driver, which writes it to a file
+// at the pace of a real device; afterwards they use the dummy driver again.
+class DiskAudio {
+public:
+    DiskAudio();
+    ~DiskAudio();
+    DiskAudio(const DiskAudio&) = delete;
+    DiskAudio& operator=(const DiskAudio&) = delete;
+    // The samples written so far (interleaved 16-bit).
+    std::vector<int16_t> Samples() const;
+
+private:
+    TempDir dir_;
+    std::string file_;
 };
 
 // The rows of a captured picture that hold something other than black.
