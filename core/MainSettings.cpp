@@ -35,7 +35,7 @@ bool TMainSettings::SetSnapshotFolder(const std::string& folder) {
 }
 
 int32_t TMainSettings::Volume() {
-    return ini_.ReadInteger(kSettingsSection, "volume", 0);
+    return ini_.ReadInteger(kSettingsSection, "volume", kDefaultVolume);
 }
 
 int32_t TMainSettings::VolumeShown() {

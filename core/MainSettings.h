@@ -5,6 +5,7 @@
 
 #include "IniFile.h"
 
+#include <cstdint>
 #include <string>
 
 namespace tarnel {
@@ -15,6 +16,8 @@ inline constexpr const char* kGroupStateSection = "lstformat";
 // nothing is selected in the list, and the code read with it is kDefaultFormatCode.
 inline constexpr const char* kDefaultFormatName = "Apple iPod Video MPEG-4 Movie (*.mp4)";
 inline constexpr int kDefaultFormatCode = 1;
+// The preview's volume (0..128) before one is stored: half way, so a first file is heard.
+inline constexpr int32_t kDefaultVolume = 64;
 
 class TMainSettings {
 public:
@@ -35,7 +38,8 @@ public:
     std::string SnapshotFolder();
     bool SetSnapshotFolder(const std::string& folder);
 
-    // 0..128 as stored; VolumeShown gives 64 for any value outside that range.
+    // 0..128 as stored (kDefaultVolume when none is); VolumeShown gives 64 for any value outside
+    // that range.
     int32_t Volume();
     int32_t VolumeShown();
     bool SetVolume(int32_t volume);

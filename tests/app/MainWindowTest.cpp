@@ -32,7 +32,7 @@ TEST_F(MainWindowTest, StartsWithDefaultsOnAnEmptySettingsFolder) {
     EXPECT_GT(window.maximumSize().width(), 914);
     EXPECT_EQ(window.ProfileField().text(), "Apple iPod Video MPEG-4 Movie (*.mp4)");
     EXPECT_EQ(window.Catalogue().currentRow(), -1) << "the default name is no profile caption";
-    EXPECT_EQ(window.VolumeBar().PositionL(), 0);
+    EXPECT_EQ(window.VolumeBar().PositionL(), 64) << "a first start is heard, half way";
     EXPECT_EQ(window.VolumeBar().Max(), 128);
     EXPECT_FALSE(window.Muted());
     const fs::path output = home_.Home() / "Videos" / "tarnelout";
