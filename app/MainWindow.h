@@ -114,6 +114,7 @@ public:
     void SnapshotClick();
     void OpenCatalogue(bool resize);
     void HideCatalogue();
+    void FitCatalogue();
     // Rereads "FormatName" and refills the catalogue list (show, and after the settings dialog).
     void FillCatalogue();
 
@@ -129,6 +130,7 @@ private:
     void BuildMenus();
     QWidget* BuildHeader();
     void SetTabOrder();
+    void ForgetHeaderHover();
     QHBoxLayout* BuildToolbar();
     // The preview panel with the seek bar, the transport buttons, volume and the time under it.
     QWidget* BuildPreviewColumn();

@@ -57,6 +57,10 @@ void TfrmMain::ConnectSignals() {
             OpenCatalogue(true);
     });
     connect(lstFormat_, &TCatalogueList::ProfileChosen, this, &TfrmMain::ChooseProfile);
+    connect(lstFormat_, &TCatalogueList::GroupToggled, this, [this] {
+        if (lstFormat_->isVisible())
+            FitCatalogue();
+    });
     connect(qApp, &QApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
         if (state != Qt::ApplicationActive)
             HideCatalogue();
@@ -68,6 +72,7 @@ void TfrmMain::ConnectSignals() {
             connect(action, &QAction::triggered, this, [this] {
                 TfrmAbout about(*global_, services_, this);
                 about.exec();
+                ForgetHeaderHover();
             });
 }
 
@@ -76,6 +81,7 @@ void TfrmMain::ShowSettingsDialog() {
         settingsDialog_ = std::make_unique<TfrmSettings>(
             *settings_, global_->ProfileFile(), services_, [this] { FillCatalogue(); }, this);
     settingsDialog_->exec();
+    ForgetHeaderHover();
     ShowDestinations(); // the dialog may have chosen another profile
 }
 
@@ -83,6 +89,7 @@ void TfrmMain::ShowPreferences() {
     if (!preferences_)
         preferences_ = std::make_unique<TfrmPreference>(*settings_, services_, this);
     preferences_->exec();
+    ForgetHeaderHover();
 }
 
 TFileRow* TfrmMain::RowToEdit(bool& selectedFirst) {

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QToolButton>
+#include <algorithm>
 
 namespace tarnel {
 
@@ -32,11 +33,8 @@ void TfrmMain::FillCatalogue() {
 // pointer to the selected entry; a double click only shows it.
 void TfrmMain::OpenCatalogue(bool resize) {
     lstFormat_->SelectCaption(QString::fromStdString(settings_->FormatName()));
-    const QRect field(edtFormat_->mapTo(this, QPoint(0, 0)), edtFormat_->size());
-    if (resize) {
-        const int height = lstFormat_->PreferredHeight(kCatalogueMaxHeight);
-        lstFormat_->setGeometry(field.left(), field.top() - height, field.width(), height);
-    }
+    if (resize)
+        FitCatalogue();
     lstFormat_->show();
     lstFormat_->raise();
     lstFormat_->setFocus();
@@ -45,6 +43,14 @@ void TfrmMain::OpenCatalogue(bool resize) {
         const QRect entry = lstFormat_->visualItemRect(lstFormat_->currentItem());
         QCursor::setPos(lstFormat_->viewport()->mapToGlobal(entry.center()));
     }
+}
+
+// The list stands on the profile field, as tall as its entries need up to its limit, so that a
+// group expanded for the first time shows its entries rather than a scroll bar.
+void TfrmMain::FitCatalogue() {
+    const QRect field(edtFormat_->mapTo(this, QPoint(0, 0)), edtFormat_->size());
+    const int height = std::min(lstFormat_->PreferredHeight(kCatalogueMaxHeight), field.top());
+    lstFormat_->setGeometry(field.left(), field.top() - height, field.width(), height);
 }
 
 void TfrmMain::HideCatalogue() {

@@ -11,6 +11,7 @@
 #include "widgets/PreviewPanel.h"
 
 #include <QAction>
+#include <QCursor>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -167,6 +168,16 @@ void TfrmMain::FlatButtonMenu(QToolButton* button, QMenu* menu) {
     button->setPopupMode(QToolButton::InstantPopup);
 }
 
+// A menu or a dialog over the header takes the mouse's leaving of a button: the button would stay
+// drawn as hovered until the mouse passes over it again. Each button learns where the mouse is now.
+void TfrmMain::ForgetHeaderHover() {
+    for (QToolButton* button : findChild<QWidget*>("pnlHeader")->findChildren<QToolButton*>()) {
+        button->setAttribute(Qt::WA_UnderMouse,
+                             button->rect().contains(button->mapFromGlobal(QCursor::pos())));
+        button->update();
+    }
+}
+
 // Tab goes along the toolbar, into the list, over the player's controls beside it, then along the
 // output rows to Start.
 void TfrmMain::SetTabOrder() {
@@ -204,6 +215,8 @@ QWidget* TfrmMain::BuildHeader() {
     FlatButtonMenu(menuButton("btnMenuHelp", "Help"), mnuHelp_);
     QToolButton* website = menuButton("btnMenuWebsite", "Website");
     connect(website, &QToolButton::clicked, this, [this] { services_.OpenUrl(global_->WebsiteUrl()); });
+    for (QMenu* menu : {mnuFile_, mnuEdit_, mnuHelp_})
+        connect(menu, &QMenu::aboutToHide, this, [this] { ForgetHeaderHover(); });
 
     row->addSpacing(12);
     lblTitle_ = Label({}, "lblTitle");

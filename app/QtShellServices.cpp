@@ -114,7 +114,12 @@ void TQtShellServices::Notify(const std::string& title, const std::string& text)
 void TQtShellServices::OpenUrl(const std::string& url) {
     const QString text = QString::fromStdString(url);
     const QUrl target = text.startsWith('/') ? QUrl::fromLocalFile(text) : QUrl(text);
-    QDesktopServices::openUrl(target);
+    if (QDesktopServices::openUrl(target))
+        return;
+    // Without a browser or file manager for it, the click would otherwise do nothing at all.
+    ShowMessage(target.isLocalFile() ? "No program could be started to open " + url + "."
+                                     : "No web browser could be started to open " + url + ".",
+                "Warning", TMessageIcon::Warning);
 }
 
 } // namespace tarnel

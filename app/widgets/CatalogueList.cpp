@@ -108,6 +108,7 @@ void TCatalogueList::ToggleGroupAt(int row) {
         return;
     RebuildItems();
     setCurrentRow(row);
+    emit GroupToggled();
 }
 
 int TCatalogueList::PreferredHeight(int limit) const {

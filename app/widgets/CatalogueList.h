@@ -32,6 +32,8 @@ public:
 
 signals:
     void ProfileChosen(const QString& caption, int code);
+    // A group was expanded or collapsed: the list's preferred height changed.
+    void GroupToggled();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

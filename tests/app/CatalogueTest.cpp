@@ -140,6 +140,9 @@ TEST_F(MainWindowTest, GlyphAndDoubleClickToggleGroups) {
     EXPECT_EQ(list.count(), 7 + 9);
     EXPECT_FALSE(list.Entries()[0].Collapsed);
     EXPECT_TRUE(list.isVisible()) << "toggling a group chooses nothing";
+    // The open list grows upwards to show the group's entries, still standing on the field.
+    EXPECT_EQ(list.height(), 20 * (7 + 9) + 20);
+    EXPECT_EQ(list.geometry().bottom() + 1, window.ProfileField().mapTo(&window, QPoint(0, 0)).y());
 
     // Pressing the header's caption only selects it.
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, EntryPoint(list, 10, 80));

@@ -8,6 +8,7 @@
 #include "widgets/FileListView.h"
 
 #include <QAction>
+#include <QCursor>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -165,6 +166,17 @@ TEST_F(MainWindowTest, WebButtonsOpenTheirPagesAndTheOutputFolder) {
 
 TEST(AboutDialogTest, YearsRunFrom2007ToThisYear) {
     EXPECT_EQ(TfrmAbout::YearsText(), "2007-" + QString::number(QDate::currentDate().year()));
+}
+
+// A header button whose menu closed, with the mouse gone elsewhere meanwhile, is not left drawn
+// as hovered.
+TEST_F(MainWindowTest, HeaderButtonsForgetTheHoverWhenTheirMenuCloses) {
+    TfrmMain& window = Start();
+    auto* file = window.findChild<QToolButton*>("btnMenuFile");
+    QCursor::setPos(window.mapToGlobal(QPoint(window.width() / 2, window.height() / 2)));
+    file->setAttribute(Qt::WA_UnderMouse, true);
+    emit window.findChild<QMenu*>("mnuFile")->aboutToHide();
+    EXPECT_FALSE(file->testAttribute(Qt::WA_UnderMouse));
 }
 
 } // namespace
