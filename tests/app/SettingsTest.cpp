@@ -89,7 +89,7 @@ TEST(MainSettingsTest, DefaultsOfAMissingFile) {
     TMainSettings settings((home.SettingsFolder() / "tarnelmain.ini").string());
     EXPECT_EQ(settings.OutputFolder(), (home.Home() / "Videos" / "tarnelout").string());
     EXPECT_EQ(settings.SnapshotFolder(), settings.OutputFolder());
-    EXPECT_EQ(settings.Volume(), 0);
+    EXPECT_EQ(settings.Volume(), 64) << "a first start plays at a volume that is heard";
     EXPECT_FALSE(settings.Mute());
     EXPECT_EQ(settings.FormatName(), "Apple iPod Video MPEG-4 Movie (*.mp4)");
     EXPECT_EQ(settings.FormatCode(), 1);
