@@ -132,15 +132,17 @@ TfrmCrop::~TfrmCrop() = default;
 
 void TfrmCrop::ConnectPreview() {
     connect(btnPlay_, &QToolButton::clicked, preview_.get(), &TPreviewPlayer::Play);
-    connect(preview_.get(), &TPreviewPlayer::Opened, this,
-            [this](int64_t duration) { lblPTS_->setText(ClockText(std::llround(duration / 1e6))); });
+    connect(preview_.get(), &TPreviewPlayer::Opened, this, [this](int64_t duration) {
+        lblTime_->setText(PlayedClockText(0));
+        lblPTS_->setText(ClockText(std::llround(duration / 1e6)));
+    });
     connect(preview_.get(), &TPreviewPlayer::PositionChanged, this,
-            [this](int64_t pts) { lblTime_->setText(ClockText(std::llround(pts / 1e6)) + " / "); });
+            [this](int64_t pts) { lblTime_->setText(PlayedClockText(std::llround(pts / 1e6))); });
     connect(preview_.get(), &TPreviewPlayer::StateChanged, this, [this](TPreviewState state) {
         if (state != TPreviewState::Closed)
             return;
-        lblTime_->setText("00:00:00");
-        lblPTS_->setText("00:00:00");
+        lblTime_->setText(PlayedClockText(0));
+        lblPTS_->setText(ClockText(0));
     });
     connect(preview_.get(), &TPreviewPlayer::PictureArrived, this, [this](const QImage& picture) {
         latest_ = picture;

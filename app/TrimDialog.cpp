@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -41,8 +42,10 @@ int Width(const QPixmap& picture) {
     return static_cast<int>(std::lround(picture.width() / picture.devicePixelRatio()));
 }
 
+// Enter in a time field takes the typed time: it clicks none of the buttons.
 QPushButton* DialogButton(QWidget* parent, const char* text) {
     auto* button = new QPushButton(text, parent);
+    button->setAutoDefault(false);
     button->setMinimumSize(88, 28);
     return button;
 }
@@ -53,11 +56,12 @@ QLabel* FieldCaption(QWidget* parent, const char* text) {
     return label;
 }
 
-// A read-only time field, 90 × 24 or as wide as a time needs at the current font.
+// A field for a typed time (digits and colons), 90 × 24 or as wide as a time needs at the
+// current font.
 QLineEdit* TimeField(QWidget* parent, const char* name) {
     auto* field = new QLineEdit(parent);
     field->setObjectName(name);
-    field->setReadOnly(true);
+    field->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9:]{0,12}"), field));
     field->setMinimumHeight(24);
     field->setFixedWidth(std::max(90, field->fontMetrics().horizontalAdvance("00:00:00") + 20));
     return field;
@@ -126,15 +130,17 @@ QHBoxLayout* TfrmTrim::BuildTransportRow() {
     btnPlay_ = MakeImageButton(this, "imgbtnPlay", "Play", skin::TButtonPicture::Play);
     btnPause_ = MakeImageButton(this, "imgbtnpause", "Pause", skin::TButtonPicture::Pause);
     btnStop_ = MakeImageButton(this, "imgbtnStop", "Stop", skin::TButtonPicture::Stop);
-    lblTime_ = new QLabel("00:00:00 / ", this);
+    lblTime_ = new QLabel(PlayedClockText(0), this);
     lblTime_->setObjectName("lblTime");
     lblTime_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     lblTime_->setMinimumWidth(80);
-    lblPTS_ = new QLabel("00:00:00", this);
+    lblPTS_ = new QLabel(ClockText(0), this);
     lblPTS_->setObjectName("lblPTS");
     lblPTS_->setMinimumWidth(80);
     edtStart_ = TimeField(this, "edtStart");
     edtTrimLength_ = TimeField(this, "edtTrimLength");
+    connect(edtStart_, &QLineEdit::editingFinished, this, [this] { TypedStart(); });
+    connect(edtTrimLength_, &QLineEdit::editingFinished, this, [this] { TypedEnd(); });
 
     auto* row = new QHBoxLayout;
     row->setSpacing(0);
@@ -182,8 +188,8 @@ void TfrmTrim::ConnectPreview() {
     connect(preview_.get(), &TPreviewPlayer::StateChanged, this, [this](TPreviewState state) {
         if (state != TPreviewState::Closed)
             return;
-        lblTime_->setText("00:00:00");
-        lblPTS_->setText("00:00:00");
+        lblTime_->setText(PlayedClockText(0));
+        lblPTS_->setText(ClockText(0));
     });
     preview_->LoadLibraries();
 }
@@ -203,10 +209,7 @@ bool TfrmTrim::Load(TFileRow& row, bool selectedFirst) {
     if (record.TrimStart >= 0)
         start_ = record.TrimStart / 1000000;
     end_ = record.TrimLength > 0 ? (record.TrimStart + record.TrimLength) / 1000000 : duration_;
-    if (duration_ > 0) {
-        leftX_ = static_cast<int>(Rounded(static_cast<double>(start_) / duration_ * rightLimit_));
-        rightX_ = static_cast<int>(Rounded(static_cast<double>(end_) / duration_ * rightLimit_));
-    }
+    PlaceMarkers();
     if (selectedFirst) {
         leftX_ -= HalfWidth(skin::RangeMarker(true));
         rightX_ -= HalfWidth(skin::RangeMarker(false));
@@ -219,6 +222,7 @@ bool TfrmTrim::Load(TFileRow& row, bool selectedFirst) {
 
 void TfrmTrim::FileOpened(int64_t duration) {
     duration_ = Rounded(duration / 1e6);
+    lblTime_->setText(PlayedClockText(0));
     lblPTS_->setText(ClockText(duration_));
     trcPosition_->SetMax(static_cast<int>(duration_));
     trcPosition_->SetPositionU(trcPosition_->Max());
@@ -227,14 +231,15 @@ void TfrmTrim::FileOpened(int64_t duration) {
 }
 
 void TfrmTrim::ShowPosition(int64_t pts) {
-    lblTime_->setText(ClockText(Rounded(pts / 1e6)) + " / ");
+    lblTime_->setText(PlayedClockText(Rounded(pts / 1e6)));
 }
 
 void TfrmTrim::DefaultClick() {
     start_ = 0;
     end_ = duration_;
-    edtStart_->setText("00:00:00");
+    edtStart_->setText(ClockText(0));
     edtTrimLength_->setText(ClockText(duration_));
+    PlaceMarkers();
 }
 
 void TfrmTrim::OkClick() {
@@ -265,6 +270,45 @@ void TfrmTrim::OkClick() {
 void TfrmTrim::done(int result) {
     preview_->Stop();
     QDialog::done(result);
+}
+
+// --- Typed times -------------------------------------------------------------------------------------
+
+// The markers at the places of the start and the end.
+void TfrmTrim::PlaceMarkers() {
+    if (duration_ <= 0)
+        return;
+    leftX_ = static_cast<int>(Rounded(static_cast<double>(start_) / duration_ * rightLimit_));
+    rightX_ = static_cast<int>(Rounded(static_cast<double>(end_) / duration_ * rightLimit_));
+    trcPosition_->update();
+}
+
+// A typed time within the file, or -1 when the text is no time; the field shows what is kept.
+int64_t TfrmTrim::TypedTime(QLineEdit& field, int64_t low, int64_t high) {
+    const int64_t typed = ClockToSeconds(field.text().toStdString());
+    if (typed < 0 || duration_ <= 0)
+        return -1;
+    return std::clamp(typed, low, std::max(low, high));
+}
+
+void TfrmTrim::TypedStart() {
+    const int64_t start = TypedTime(*edtStart_, 0, std::min(end_, duration_));
+    if (start >= 0) {
+        start_ = start;
+        PlaceMarkers();
+        preview_->ShowOnSeekBar(start_ * 1000000);
+    }
+    edtStart_->setText(ClockText(start_));
+}
+
+void TfrmTrim::TypedEnd() {
+    const int64_t end = TypedTime(*edtTrimLength_, start_, duration_);
+    if (end >= 0) {
+        end_ = end;
+        PlaceMarkers();
+        preview_->ShowOnSeekBar(end_ * 1000000);
+    }
+    edtTrimLength_->setText(ClockText(end_));
 }
 
 // --- The range bar ------------------------------------------------------------------------------------

@@ -1,5 +1,5 @@
 // The trim dialog: the part of a file to convert, chosen with a start and an end marker on a range
-// bar while the file plays; "Ok" stores it in the row.
+// bar while the file plays, or typed as times; "Ok" stores it in the row.
 #pragma once
 
 #include <QDialog>
@@ -61,6 +61,11 @@ private:
     void ShowPosition(int64_t pts);
     // The press/release rule and the drag rule of the range bar at x.
     void RangeClick(int x, bool dragging);
+    // A typed start or end, kept within the file and in order; the markers follow.
+    void TypedStart();
+    void TypedEnd();
+    int64_t TypedTime(QLineEdit& field, int64_t low, int64_t high);
+    void PlaceMarkers();
     void MoveStartMarker(int x);
     void MoveEndMarker(int x);
     void DrawRangeBar(QPainter& painter);

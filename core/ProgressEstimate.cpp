@@ -1,6 +1,8 @@
 #include "ProgressEstimate.h"
 
 #include <cstdio>
+#include <sstream>
+#include <vector>
 
 namespace tarnel {
 
@@ -58,6 +60,41 @@ std::string SecondsToClock(int64_t seconds) {
     std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
                   static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
     return text;
+}
+
+namespace {
+
+// The value of a piece of a typed time; -1 unless it is 1 to `maxDigits` digits.
+int64_t ClockPiece(const std::string& piece, size_t maxDigits) {
+    if (piece.empty() || piece.size() > maxDigits)
+        return -1;
+    int64_t value = 0;
+    for (const char c : piece) {
+        if (c < '0' || c > '9')
+            return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+} // namespace
+
+int64_t ClockToSeconds(const std::string& text) {
+    std::vector<std::string> pieces;
+    std::istringstream stream(text);
+    for (std::string piece; std::getline(stream, piece, ':');)
+        pieces.push_back(piece);
+    if (pieces.empty() || pieces.size() > 3 || text.back() == ':')
+        return -1;
+    int64_t seconds = 0;
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        const bool first = i == 0;
+        const int64_t value = ClockPiece(pieces[i], first ? 6 : 2);
+        if (value < 0 || (!first && value >= 60))
+            return -1;
+        seconds = seconds * 60 + value;
+    }
+    return seconds;
 }
 
 } // namespace tarnel

@@ -36,5 +36,8 @@ private:
 
 // Whole seconds as H:MM:SS with unpadded hours; negative values count as 0 (3725 → "1:02:05").
 std::string SecondsToClock(int64_t seconds);
+// The seconds of a typed time: "H:MM:SS", "M:SS" or "S", digits only, minutes and seconds after a
+// colon below 60; -1 for any other text.
+int64_t ClockToSeconds(const std::string& text);
 
 } // namespace tarnel

@@ -112,4 +112,8 @@ QString ClockText(int64_t seconds) {
     return QString::fromStdString(SecondsToClock(seconds));
 }
 
+QString PlayedClockText(int64_t seconds) {
+    return ClockText(seconds) + " / ";
+}
+
 } // namespace tarnel

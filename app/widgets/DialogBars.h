@@ -37,5 +37,7 @@ void DrawPlayerBar(TTrackBar2& bar, QPainter& painter);
 int BarPositionAt(const TTrackBar2& bar, int x, double span);
 // Whole seconds as H:MM:SS.
 QString ClockText(int64_t seconds);
+// The played time as it stands before the length: "H:MM:SS / ".
+QString PlayedClockText(int64_t seconds);
 
 } // namespace tarnel

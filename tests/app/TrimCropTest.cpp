@@ -10,10 +10,12 @@
 #include "widgets/FileListView.h"
 #include "widgets/PictureView.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QTimer>
 #include <QToolButton>
+#include <QtTest/QTest>
 #include <filesystem>
 
 namespace tarnel {
@@ -101,6 +103,80 @@ TEST_F(TrimCropTest, TrimOkStoresTheKeptPart) {
     EXPECT_EQ(trim.Start(), 0);
     EXPECT_EQ(trim.End(), 100);
     EXPECT_EQ(trim.findChild<QLineEdit*>("edtTrimLength")->text(), "0:01:40");
+}
+
+// The played time and the length read as one "H:MM:SS / H:MM:SS", when loaded and when stopped.
+TEST_F(TrimCropTest, TheTimeLabelsReadPlayedTimeSlashLength) {
+    TfrmMain& window = Start();
+    const fs::path wav = home_.Home() / "hundred.wav";
+    test::WriteSilentWav(wav, 100);
+    TFileRow& row = AddRow(window, wav.string());
+    const auto check = [](QDialog& dialog) {
+        const auto label = [&dialog] {
+            return dialog.findChild<QLabel*>("lblTime")->text() + dialog.findChild<QLabel*>("lblPTS")->text();
+        };
+        EXPECT_EQ(label(), "0:00:00 / 0:01:40") << dialog.objectName().toStdString();
+        dialog.findChild<QToolButton*>("imgbtnStop")->click();
+        EXPECT_EQ(label(), "0:00:00 / 0:00:00") << dialog.objectName().toStdString();
+    };
+    {
+        TfrmTrim trim(window.Settings(), &window);
+        ASSERT_TRUE(trim.Load(row, false));
+        check(trim);
+    }
+    TfrmCrop crop(window.Settings(), &window);
+    ASSERT_TRUE(crop.Load(row));
+    check(crop);
+}
+
+// Times typed into Trim Start and Trim End: a time within the file moves its marker; one past the
+// file or the other marker stops there; text that is no time leaves the value as it was.
+TEST_F(TrimCropTest, TypedTrimTimesMoveTheMarkers) {
+    TfrmMain& window = Start();
+    const fs::path wav = home_.Home() / "hundred.wav";
+    test::WriteSilentWav(wav, 100);
+    TFileRow& row = AddRow(window, wav.string());
+    TfrmTrim trim(window.Settings(), &window);
+    ASSERT_TRUE(trim.Load(row, false));
+    trim.show();
+    QLineEdit* start = trim.findChild<QLineEdit*>("edtStart");
+    QLineEdit* end = trim.findChild<QLineEdit*>("edtTrimLength");
+    EXPECT_FALSE(start->isReadOnly());
+    const auto type = [](QLineEdit* field, const char* text) {
+        field->selectAll();
+        QTest::keyClicks(field, text);
+        QTest::keyClick(field, Qt::Key_Return);
+    };
+    // The markers stand at time / 100 s × 826 pixels.
+    const struct {
+        const char* what;
+        QLineEdit* field;
+        const char* typed;
+        int64_t start, end;
+        const char* shown;
+    } cases[] = {
+        {"H:MM:SS", start, "0:00:10", 10, 100, "0:00:10"},
+        {"M:SS", end, "1:10", 10, 70, "0:01:10"},
+        {"seconds", start, "20", 20, 70, "0:00:20"},
+        {"letters cannot be typed", start, "3a0", 30, 70, "0:00:30"},
+        {"seconds of 60 or more are no time", start, "0:75", 30, 70, "0:00:30"},
+        {"a lone colon is no time", end, ":", 30, 70, "0:01:10"},
+        {"a start after the end stops at the end", start, "0:01:30", 70, 70, "0:01:10"},
+        {"an end before the start stops at the start", end, "0:00:05", 70, 70, "0:01:10"},
+        {"an end past the file stops at its length", end, "2:00:00", 70, 100, "0:01:40"},
+    };
+    for (const auto& c : cases) {
+        type(c.field, c.typed);
+        EXPECT_EQ(trim.Start(), c.start) << c.what;
+        EXPECT_EQ(trim.End(), c.end) << c.what;
+        EXPECT_EQ(c.field->text().toStdString(), c.shown) << c.what;
+        EXPECT_EQ(trim.LeftX(), std::lround(c.start * 8.26)) << c.what;
+        EXPECT_EQ(trim.RightX(), std::lround(c.end * 8.26)) << c.what;
+    }
+    type(start, "0:00:10");
+    trim.OkClick();
+    EXPECT_EQ(row.Record().TrimStart, 10000000);
+    EXPECT_EQ(row.Record().TrimLength, 90000000);
 }
 
 TEST_F(TrimCropTest, AFileThatNoLongerOpensIsNotLoaded) {
