@@ -2,6 +2,7 @@
 // window, which starts and stops the run; the run's reports update the rows and that window.
 #include "MainWindow.h"
 #include "ProgressWindow.h"
+#include "SleepInhibitor.h"
 #include "core/ProfileFile.h"
 #include "core/ShellServices.h"
 #include "widgets/FileListView.h"
@@ -59,6 +60,10 @@ void TfrmMain::btnStartClick() {
                 *batch_, [this] { return LatestPreviewFrame(); }, *settings_, services_, this);
         runJobs_ = settings_->Jobs();
         progress_->SetRun(static_cast<int>(plan.TaskRows.size()), runJobs_);
+        // The session stays awake while the progress window runs the batch, and no longer.
+        TSleepInhibitor awake;
+        const auto files = static_cast<int>(plan.TaskRows.size());
+        awake.Hold(QString("Converting %1 file%2").arg(files).arg(files == 1 ? "" : "s"));
         progress_->exec();
     }
     ReportProblemsOfTheRun();

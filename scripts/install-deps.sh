@@ -11,6 +11,7 @@ packages=(
   libsdl2-dev
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
   xvfb xauth
+  dbus
   libsimpleini-dev
   libjpeg62-turbo-dev
   libgtest-dev libgmock-dev
