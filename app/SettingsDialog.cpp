@@ -20,6 +20,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStyledItemDelegate>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -81,6 +82,15 @@ bool IsIntegerText(const QString& text) {
 bool IsNumberText(const QString& text) {
     double ignored = 0;
     return TryStrToFloat(text.toStdString(), ignored);
+}
+
+// Digits, with one point where `fraction`, or the "as source" entry.
+bool IsNumericalText(const QString& text, bool fraction) {
+    if (text.compare("as source", Qt::CaseInsensitive) == 0)
+        return true;
+    static const QRegularExpression whole(QRegularExpression::anchoredPattern("[0-9]+"));
+    static const QRegularExpression withFraction(QRegularExpression::anchoredPattern("[0-9]+(\\.[0-9]*)?"));
+    return (fraction ? withFraction : whole).match(text).hasMatch();
 }
 
 int EvenOrTwo(int value) {
@@ -207,8 +217,10 @@ QComboBox* TfrmSettings::AddList(QVBoxLayout& fields, const char* caption, const
     list->setMaxVisibleItems(30); // every entry when dropped down
     list->setMinimumSize(200, 24);
     list->setItemDelegate(new TEntryDelegate(list));
-    if (editable)
+    if (editable) {
+        list->setCompleter(nullptr); // "500" stays 500: no entry completes what is typed
         list->lineEdit()->installEventFilter(this);
+    }
     if (fields.count() > 0)
         fields.addSpacing(2);
     auto* label = new QLabel(caption);
@@ -379,6 +391,8 @@ void TfrmSettings::DefaultClick() {
 }
 
 void TfrmSettings::OkClick() {
+    if (!CheckTypedValues())
+        return;
     const std::string section = "formatInfo" + code_;
     TIniFile& ini = settings_.File();
     ini.WriteString(section, "Description", name_);
@@ -446,21 +460,69 @@ void TfrmSettings::SelectSecondEntry(QComboBox* list) {
         list->setCurrentIndex(1);
 }
 
+// The frame size takes digits and one "x"; the number boxes take any key and are checked when
+// left, so that a wrong key gives one message and not one per key.
 bool TfrmSettings::RefuseKey(QObject* watched, int key, const QString& text) {
-    if (key == Qt::Key_Backspace || text.isEmpty() || !text.at(0).isPrint())
+    if (watched != videoSize_->lineEdit() || key == Qt::Key_Backspace || text.isEmpty() ||
+        !text.at(0).isPrint())
         return false;
     const QChar c = text.at(0);
-    if (watched == videoSize_->lineEdit()) {
-        const bool allowed = c.isDigit() || (c == 'x' && !videoSize_->currentText().contains('x'));
-        if (!allowed)
-            QApplication::beep();
-        return !allowed;
-    }
-    if (c.isDigit())
+    const bool allowed = c.isDigit() || (c == 'x' && !videoSize_->currentText().contains('x'));
+    if (!allowed)
+        QApplication::beep();
+    return !allowed;
+}
+
+// The editable box whose text field `watched` is; nullptr for any other object.
+QComboBox* TfrmSettings::TypedBox(QObject* watched) const {
+    for (QComboBox* list : {videoSize_, videoBitRate_, frameRate_, sampleRate_, audioBitRate_})
+        if (list && watched == list->lineEdit()) // the boxes not made yet are null
+            return list;
+    return nullptr;
+}
+
+// A number box takes digits (and a point where fractions make sense) before its own check; the
+// first refusal gives the only message and puts a usable entry back.
+bool TfrmSettings::CheckTyped(QComboBox* list) {
+    if (list == videoSize_)
+        return CheckFrameSize();
+    const bool fraction = list == frameRate_ || list == audioBitRate_;
+    if (!IsNumericalText(list->currentText(), fraction)) {
+        Message("Please enter numerical.");
+        SelectSecondEntry(list);
         return false;
-    Message("Please enter numerical.");
-    QApplication::beep();
+    }
+    if (list == videoBitRate_)
+        return CheckVideoBitRate();
+    if (list == audioBitRate_)
+        return CheckAudioBitRate();
+    if (list == sampleRate_)
+        return CheckSampleRate();
     return true;
+}
+
+// Before "&Ok" writes: the first enabled box whose text is refused takes the focus.
+bool TfrmSettings::CheckTypedValues() {
+    for (QComboBox* list : {videoSize_, videoBitRate_, frameRate_, sampleRate_, audioBitRate_}) {
+        if (list->isEnabled() && !CheckTyped(list)) {
+            list->setFocus();
+            return false;
+        }
+    }
+    return true;
+}
+
+// Leaving a box checks it, unless the focus goes to the dialog's buttons ("&Ok" checks anyway,
+// "&Cancel" and "&Default" drop the text), to the box's own list, or away with the window (a
+// message box taking it included).
+void TfrmSettings::LeaveTyped(QComboBox* list, Qt::FocusReason reason) {
+    const auto* button = qobject_cast<QPushButton*>(QApplication::focusWidget());
+    if (checking_ || reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason ||
+        (button && button->window() == this))
+        return;
+    checking_ = true;
+    CheckTyped(list);
+    checking_ = false;
 }
 
 bool TfrmSettings::CheckFrameSize() {
@@ -529,21 +591,18 @@ bool TfrmSettings::eventFilter(QObject* watched, QEvent* event) {
         if (!own)
             lstFormat_->hide();
     }
-    if (event->type() == QEvent::KeyPress) {
+    QComboBox* typed = TypedBox(watched);
+    if (typed && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            OkClick(); // as in the dialog's other fields
+            return true;
+        }
         if (RefuseKey(watched, key->key(), key->text()))
             return true;
     }
-    if (event->type() == QEvent::FocusOut) {
-        if (watched == videoSize_->lineEdit())
-            CheckFrameSize();
-        else if (watched == videoBitRate_->lineEdit())
-            CheckVideoBitRate();
-        else if (watched == audioBitRate_->lineEdit())
-            CheckAudioBitRate();
-        else if (watched == sampleRate_->lineEdit())
-            CheckSampleRate();
-    }
+    if (typed && event->type() == QEvent::FocusOut)
+        LeaveTyped(typed, static_cast<QFocusEvent*>(event)->reason());
     return QDialog::eventFilter(watched, event);
 }
 

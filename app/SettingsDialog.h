@@ -1,6 +1,7 @@
 // The output-profile settings: a profile chosen in the dialog's own catalogue list, and its video
-// and audio values picked from the profile file's lists or typed. "&Ok" stores them in the user's
-// section of the profile and makes the profile the current one.
+// and audio values picked from the profile file's lists or typed. "&Ok" (or Enter in a typed box)
+// checks the typed values, stores them in the user's section of the profile and makes the profile
+// the current one.
 #pragma once
 
 #include <QDialog>
@@ -58,6 +59,10 @@ private:
     void SelectAudioTracks();
     void OpenCatalogue();
     bool RefuseKey(QObject* watched, int key, const QString& text);
+    QComboBox* TypedBox(QObject* watched) const;
+    bool CheckTyped(QComboBox* list);
+    bool CheckTypedValues();
+    void LeaveTyped(QComboBox* list, Qt::FocusReason reason);
     void SelectSecondEntry(QComboBox* list);
     void Message(const std::string& text);
 
@@ -67,17 +72,18 @@ private:
     std::function<void()> confirmed_;
     std::string name_; // the remembered profile
     std::string code_;
+    bool checking_ = false; // a leave check is showing its message
 
     QLineEdit* edtFormat_;
     QToolButton* btnArrow_;
     TCatalogueList* lstFormat_;
-    QComboBox* videoSize_;
-    QComboBox* videoBitRate_;
+    QComboBox* videoSize_ = nullptr;
+    QComboBox* videoBitRate_ = nullptr;
     QComboBox* videoEncoder_;
-    QComboBox* frameRate_;
+    QComboBox* frameRate_ = nullptr;
     QComboBox* zoom_;
-    QComboBox* sampleRate_;
-    QComboBox* audioBitRate_;
+    QComboBox* sampleRate_ = nullptr;
+    QComboBox* audioBitRate_ = nullptr;
     QComboBox* audioEncoder_;
     QComboBox* channel_;
     QComboBox* volume_;

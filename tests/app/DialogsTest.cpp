@@ -4,6 +4,7 @@
 #include "SettingsDialog.h"
 #include "widgets/CatalogueList.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -163,18 +164,103 @@ TEST_F(SettingsDialogTest, TypedValuesAreCheckedOnLeavingTheirBox) {
     EXPECT_EQ(services_.Messages[1].Caption, "Tarnelix");
 }
 
-TEST_F(SettingsDialogTest, KeysThatAreNoDigitsAreRefused) {
+TEST_F(SettingsDialogTest, TheFrameSizeRefusesKeysThatAreNoDigits) {
     dialog_->show();
     QLineEdit* size = List("cmbVideoSize").lineEdit();
     size->clear();
     QTest::keyClicks(size, "64a0x4x80");
     EXPECT_EQ(size->text(), "640x480") << "a letter and a second x are refused";
-    QLineEdit* bitRate = List("cmbVideoBitRate").lineEdit();
-    bitRate->clear();
-    QTest::keyClicks(bitRate, "9k");
-    EXPECT_EQ(bitRate->text(), "9");
+    EXPECT_TRUE(services_.Messages.empty());
+}
+
+// A wrong number gives one message, when its box is left or "&Ok" is pressed, never one per key;
+// the focus going to the message box, the box's own list or the dialog's buttons checks nothing.
+TEST_F(SettingsDialogTest, AWrongNumberGivesOneMessageWhenItsBoxIsLeft) {
+    dialog_->show();
+    const auto leave = [](QComboBox& list, Qt::FocusReason reason) {
+        QFocusEvent out(QEvent::FocusOut, reason);
+        QApplication::sendEvent(list.lineEdit(), &out);
+    };
+    const struct {
+        const char* list;
+        const char* typed;
+        size_t messages;
+        const char* shown;
+    } cases[] = {
+        {"cmbVideoBitRate", "9k1", 1, "512"},   {"cmbFrameRate", "23.976", 0, "23.976"},
+        {"cmbFrameRate", "2.5.1", 1, "25"},     {"cmbSampleRate", "", 1, "44100"},
+        {"cmbAudioBitRate", "96.5", 0, "96.5"}, {"cmbAudioBitRate", "as source", 0, "as source"},
+    };
+    for (const auto& c : cases) {
+        services_.Messages.clear();
+        QLineEdit* field = List(c.list).lineEdit();
+        field->clear();
+        QTest::keyClicks(field, c.typed);
+        EXPECT_TRUE(services_.Messages.empty()) << c.typed << ": no message while typing";
+        EXPECT_EQ(field->text(), c.typed);
+        for (const Qt::FocusReason ignored : {Qt::PopupFocusReason, Qt::ActiveWindowFocusReason})
+            leave(List(c.list), ignored);
+        EXPECT_TRUE(services_.Messages.empty()) << c.typed;
+        leave(List(c.list), Qt::TabFocusReason);
+        leave(List(c.list), Qt::TabFocusReason);
+        ASSERT_EQ(services_.Messages.size(), c.messages) << c.typed;
+        if (c.messages > 0) {
+            EXPECT_EQ(services_.Messages[0].Text, "Please enter numerical.");
+        }
+        EXPECT_EQ(field->text(), c.shown) << c.typed;
+    }
+
+    // "&Ok" with a wrong number: its one message, and nothing written.
+    services_.Messages.clear();
+    List("cmbFrameRate").lineEdit()->clear();
+    QTest::keyClicks(List("cmbFrameRate").lineEdit(), "fast");
+    dialog_->OkClick();
     ASSERT_EQ(services_.Messages.size(), 1u);
     EXPECT_EQ(services_.Messages[0].Text, "Please enter numerical.");
+    EXPECT_EQ(confirmed_, 0);
+    EXPECT_EQ(User("paraFrameRate"), "-");
+    EXPECT_TRUE(dialog_->isVisible());
+}
+
+// What is typed stays as typed: no entry of the list completes it.
+TEST_F(SettingsDialogTest, TypedValuesAreNotCompletedFromTheEntries) {
+    dialog_->show();
+    const std::pair<const char*, const char*> typed[] = {{"cmbSampleRate", "4410"},
+                                                         {"cmbVideoBitRate", "120"},
+                                                         {"cmbFrameRate", "29.9"},
+                                                         {"cmbVideoSize", "64"}};
+    QApplication::setActiveWindow(dialog_.get());
+    for (const auto& [list, text] : typed) {
+        QLineEdit* field = List(list).lineEdit();
+        field->setFocus(); // a completer completes only in the focused field
+        field->clear();
+        QTest::keyClicks(field, text);
+        EXPECT_EQ(field->text().toStdString(), text) << list;
+        EXPECT_EQ(List(list).currentText().toStdString(), text) << list;
+    }
+}
+
+// Enter in an editable box does what "&Ok" does: check, write, confirm and close.
+TEST_F(SettingsDialogTest, EnterInATypedBoxActsAsOk) {
+    dialog_->show();
+    QLineEdit* field = List("cmbVideoBitRate").lineEdit();
+    field->clear();
+    QTest::keyClicks(field, "9k");
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_EQ(services_.Messages.size(), 1u) << "a wrong number is refused as by Ok";
+    EXPECT_EQ(confirmed_, 0);
+    EXPECT_TRUE(dialog_->isVisible());
+
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        dialog_->show();
+        field->clear();
+        QTest::keyClicks(field, "700");
+        QTest::keyClick(field, key);
+        EXPECT_EQ(User("paraVideoBitRate"), "700");
+        EXPECT_FALSE(dialog_->isVisible());
+    }
+    EXPECT_EQ(confirmed_, 2);
+    EXPECT_EQ(services_.Messages.size(), 1u);
 }
 
 class PreferencesTest : public MainWindowTest {};
