@@ -12,6 +12,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
   xvfb xauth
   dbus
+  appstream desktop-file-utils
   libsimpleini-dev
   libjpeg62-turbo-dev
   libgtest-dev libgmock-dev
