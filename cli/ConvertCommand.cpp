@@ -7,6 +7,7 @@
 #include "core/Catalogue.h"
 #include "core/ConsoleShellServices.h"
 #include "core/FilesRecord.h"
+#include "core/FolderScan.h"
 #include "core/GlobalObject.h"
 #include "core/MainSettings.h"
 #include "core/ProfileFile.h"
@@ -91,7 +92,7 @@ public:
             out_ << name << ": failed: " << result.Message << "\n";
             break;
         case TFileOutcome::Stopped:
-            out_ << name << ": stopped; what was converted is in " << result.Output << "\n";
+            out_ << name << ": " << result.Message << "\n";
             break;
         default:
             out_ << name << " -> " << result.Output << TookText(result.Task) << "\n";
@@ -189,7 +190,7 @@ bool StopSignalPending(const sigset_t& set) {
 
 // Runs the planned tasks to their end; true when Ctrl-C or a termination request stopped them.
 // Those signals are taken here (blocked for every thread started from now on), so the conversion
-// is stopped and its file closed properly.
+// is stopped properly and the run removes the unfinished files, as the desktop's Cancel does.
 bool RunToTheEnd(TBatchRun& run, int jobs, std::ostream& errors) {
     const sigset_t stopSignals = StopSignals();
     sigset_t previous;
@@ -200,7 +201,7 @@ bool RunToTheEnd(TBatchRun& run, int jobs, std::ostream& errors) {
             ended = run.WaitForReports(kSignalPoll);
             if (!interrupted && StopSignalPending(stopSignals)) {
                 interrupted = true;
-                errors << "\nStopping: the current file is closed properly\n";
+                errors << "\nStopping: the unfinished files are removed\n";
                 run.Stop(false);
             }
         }
@@ -211,7 +212,15 @@ bool RunToTheEnd(TBatchRun& run, int jobs, std::ostream& errors) {
 
 } // namespace
 
-int ConvertFiles(const ConvertOptions& options, std::ostream& out, std::ostream& errors) {
+int ConvertFiles(const ConvertOptions& given, std::ostream& out, std::ostream& errors) {
+    // A folder stands for every file in it and its subfolders, in name order; the batch run skips,
+    // with its reason, each that is not media.
+    ConvertOptions options = given;
+    options.files = ExpandFolders(given.files);
+    if (options.files.empty()) {
+        errors << "No files to convert in the folders given\n";
+        return 1;
+    }
     if (ProfileCaptionOfCode(options.profile).empty()) {
         errors << "Unknown profile " << options.profile << "; tarnel-cli profiles lists them\n";
         return 1;

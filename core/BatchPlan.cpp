@@ -100,8 +100,9 @@ TBatchPlan BuildBatch(TCustomFFConverter& converter, const std::vector<TBatchRow
     return plan;
 }
 
-void RemoveFailedOutput(const TBatchPlan& plan, const TTerminateInfo& info) {
-    if (!info.Failed || info.TaskIndex < 0 || static_cast<size_t>(info.TaskIndex) >= plan.Outputs.size())
+void RemoveUnfinishedOutput(const TBatchPlan& plan, const TTerminateInfo& info) {
+    if ((info.Finished && !info.Failed) || info.TaskIndex < 0 ||
+        static_cast<size_t>(info.TaskIndex) >= plan.Outputs.size())
         return;
     std::error_code ignored;
     std::filesystem::remove(plan.Outputs[static_cast<size_t>(info.TaskIndex)], ignored);

@@ -44,9 +44,9 @@ void ApplyPrioritySetting(TCustomFFConverter& converter, int32_t priority);
 TBatchPlan BuildBatch(TCustomFFConverter& converter, const std::vector<TBatchRow>& rows, int32_t code,
                       TMappingContext& context);
 
-// Deletes the output of a task that failed, so that a half-written file never looks like a good
-// one. A stopped task's output is kept: it was closed properly and plays.
-void RemoveFailedOutput(const TBatchPlan& plan, const TTerminateInfo& info);
+// Deletes the output of a task that failed or was stopped, so that a half-written file under a
+// normal name never looks like a complete one.
+void RemoveUnfinishedOutput(const TBatchPlan& plan, const TTerminateInfo& info);
 
 // One line naming the files that were skipped and why; empty when none was.
 std::string SkippedFilesText(const TBatchPlan& plan);

@@ -4,6 +4,7 @@
 #include "ShellServices.h"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace tarnel {
 
@@ -19,6 +20,13 @@ TFileOutcome OutcomeOf(const TTerminateInfo& info) {
     if (info.Failed)
         return TFileOutcome::Failed;
     return info.Finished ? TFileOutcome::Converted : TFileOutcome::Stopped;
+}
+
+std::string MessageOf(TFileOutcome outcome, const TTerminateInfo& info) {
+    if (outcome == TFileOutcome::Failed)
+        return info.ErrorMessage;
+    return outcome == TFileOutcome::Stopped ? "stopped before its end; the unfinished output was removed"
+                                            : "";
 }
 
 } // namespace
@@ -85,6 +93,7 @@ void TBatchRun::Reset() {
     taskEnded_.clear();
     summary_ = {};
     started_ = false;
+    stopped_ = false;
     ended_ = false;
 }
 
@@ -105,8 +114,10 @@ void TBatchRun::Resume() {
 }
 
 void TBatchRun::Stop(bool wait) {
-    if (started_ && !ended_)
-        converter_.Stop(wait);
+    if (!started_ || ended_)
+        return;
+    stopped_ = true;
+    converter_.Stop(wait);
 }
 
 // On a conversion or report thread: the record is copied, the host woken.
@@ -162,9 +173,18 @@ bool TBatchRun::WaitForReports(std::chrono::milliseconds timeout) {
     return DeliverReports();
 }
 
+// The component leaves the size of the output at 0: the file tells how much is written.
 void TBatchRun::Deliver(const TProgressInfo& info) {
-    if (plan_.RowOfTask(info.TaskIndex) >= 0)
-        listener_.TaskProgress(info);
+    if (plan_.RowOfTask(info.TaskIndex) < 0)
+        return;
+    TProgressInfo withSize = info;
+    if (withSize.TotalSize <= 0) {
+        std::error_code unknown;
+        const std::uintmax_t size =
+            std::filesystem::file_size(plan_.Outputs[static_cast<size_t>(info.TaskIndex)], unknown);
+        withSize.TotalSize = unknown ? 0 : static_cast<int64_t>(size);
+    }
+    listener_.TaskProgress(withSize);
 }
 
 // The component reports the end of the run after every task's report.
@@ -181,17 +201,21 @@ void TBatchRun::EndTask(const TTerminateInfo& info) {
     if (task >= taskEnded_.size() || taskEnded_[task])
         return;
     taskEnded_[task] = true;
-    RemoveFailedOutput(plan_, info);
-    const TFileResult result{OutcomeOf(info),     plan_.TaskRows[task],
-                             info.TaskIndex,      records_[task]->SourceFile,
-                             plan_.Outputs[task], info.Failed ? info.ErrorMessage : ""};
+    RemoveUnfinishedOutput(plan_, info);
+    const TFileOutcome outcome = OutcomeOf(info);
+    const TFileResult result{outcome,
+                             plan_.TaskRows[task],
+                             info.TaskIndex,
+                             records_[task]->SourceFile,
+                             plan_.Outputs[task],
+                             MessageOf(outcome, info)};
     summary_.Add(result);
     listener_.TaskEnded(result);
 }
 
 void TBatchRun::End() {
     ended_ = true;
-    if (summary_.Stopped.empty() && !summary_.Converted.empty()) {
+    if (!stopped_ && summary_.Stopped.empty() && !summary_.Converted.empty()) {
         const TAfterActions actions = listener_.AfterActions();
         if (!actions.OpenFolder.empty())
             services_.OpenUrl(actions.OpenFolder);

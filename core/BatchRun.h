@@ -1,7 +1,8 @@
 // One batch run, shared by the desktop program and tarnel-cli convert: it plans a task per ticked
 // row, runs the tasks on the conversion component, hands the component's reports to the host's
-// thread in the order they came, removes failed outputs, ends exactly once, and then runs the
-// after-conversion actions through the shell services. The host keeps only what it shows.
+// thread in the order they came, removes the outputs of failed and stopped tasks, ends exactly
+// once, and then runs the after-conversion actions through the shell services. The host keeps only
+// what it shows.
 #pragma once
 
 #include "BatchPlan.h"
@@ -35,10 +36,12 @@ public:
     virtual ~TBatchRunListener() = default;
     // Reports wait for DeliverReports: wake the host (post to its thread), never call the run here.
     virtual void ReportsWaiting() {}
+    // The report's TotalSize is the output's size so far.
     virtual void TaskProgress(const TProgressInfo&) {}
-    // A task's final report; a failed task's output is removed already.
+    // A task's final report; the output of a failed or stopped task is removed already.
     virtual void TaskEnded(const TFileResult&) {}
-    // Asked once, at the end of a run that converted files and was not stopped.
+    // Asked once, at the end of a run that converted files and was not stopped (Stop was not called
+    // and no task was stopped).
     virtual TAfterActions AfterActions() { return {}; }
     // After the after-actions and the notification; the component's tasks are cleared by then.
     virtual void RunEnded(const TBatchSummary&) {}
@@ -66,7 +69,7 @@ public:
     void Pause();
     void Resume();
     // Running tasks close their outputs, the others never start; the end still comes through
-    // DeliverReports.
+    // DeliverReports. The unfinished outputs are removed, and no after-conversion action runs.
     void Stop(bool wait);
 
     // On the host's thread: hands the waiting reports to the listener; true once the run has ended.
@@ -104,6 +107,7 @@ private:
     std::vector<bool> taskEnded_;
     TBatchSummary summary_;
     bool started_ = false;
+    bool stopped_ = false; // Stop was called
     bool ended_ = false;
 
     std::mutex mutex_;

@@ -29,7 +29,7 @@ void TBatchSummary::Add(const TFileResult& result) {
 
 std::string TBatchSummary::ProblemsText() const {
     std::string text;
-    for (const auto* list : {&Skipped, &Failed})
+    for (const auto* list : {&Skipped, &Failed, &Stopped})
         for (const TFileResult& result : *list)
             text += (text.empty() ? "" : "\n") + result.Reason();
     return text;

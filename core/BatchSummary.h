@@ -28,11 +28,12 @@ struct TBatchSummary {
     // Each list in the order of the reports; the skipped files in row order.
     std::vector<TFileResult> Converted;
     std::vector<TFileResult> Failed;  // the output was removed
-    std::vector<TFileResult> Stopped; // the output was closed properly and kept
+    std::vector<TFileResult> Stopped; // the unfinished output was removed
     std::vector<TFileResult> Skipped;
 
     void Add(const TFileResult& result);
-    // The reasons of the skipped, then of the failed files, one a line; empty when there is none.
+    // The reasons of the skipped, then of the failed, then of the stopped files, one a line; empty
+    // when there is none.
     std::string ProblemsText() const;
     // "3 files converted, 1 failed"; skipped files count as failed.
     std::string CountsText() const;

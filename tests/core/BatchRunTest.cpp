@@ -17,8 +17,10 @@
 #include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <thread>
 
 namespace tarnel {
@@ -60,6 +62,7 @@ class TRecordingHost final : public TBatchRunListener {
 public:
     void TaskProgress(const TProgressInfo& info) override {
         Note("progress " + std::to_string(info.TaskIndex));
+        Sizes[info.TaskIndex].push_back(info.TotalSize);
     }
     void TaskEnded(const TFileResult& result) override {
         Note("ended " + std::to_string(result.Task));
@@ -83,6 +86,7 @@ public:
     int AfterActionsAsked = 0;
     std::vector<std::string> Events;
     std::vector<TFileResult> Ended;
+    std::map<int32_t, std::vector<int64_t>> Sizes; // each task's output sizes as reported
     std::set<std::thread::id> Threads;
 
 private:
@@ -254,8 +258,9 @@ TEST_F(BatchRunTest, ATasksFirstReportCountsAndTheRunEndsOnce) {
 }
 
 // Stopped while the first of three files is at its second second: every file counts as stopped,
-// the first one's output is kept and plays, and nothing runs after the run but the notification.
-TEST_F(BatchRunTest, AStoppedRunKeepsWhatWasWrittenAndRunsNoAfterActions) {
+// the first one's unfinished output is removed, the problems name all three, and nothing runs after
+// the run but the notification.
+TEST_F(BatchRunTest, AStoppedRunRemovesItsUnfinishedOutputsAndRunsNoAfterActions) {
     const std::vector<TBatchRow> rows = Rows(3);
     for (TlvFilesRecord& record : records_)
         record.Brightness = 128; // through the frame hook, where the test holds the conversion
@@ -276,6 +281,7 @@ TEST_F(BatchRunTest, AStoppedRunKeepsWhatWasWrittenAndRunsNoAfterActions) {
         std::unique_lock lock(mutex);
         ASSERT_TRUE(changed.wait_for(lock, 30s, [&] { return holding; }));
     }
+    ASSERT_TRUE(fs::exists(plan.Outputs[0])) << "the first file is being written";
     run_.Stop(false);
     {
         std::lock_guard lock(mutex);
@@ -287,14 +293,69 @@ TEST_F(BatchRunTest, AStoppedRunKeepsWhatWasWrittenAndRunsNoAfterActions) {
     EXPECT_EQ(run_.Summary().Stopped.size(), 3u);
     EXPECT_TRUE(run_.Summary().Converted.empty());
     EXPECT_TRUE(run_.Summary().Failed.empty());
-    const test::MediaFacts facts = test::InspectMedia(plan.Outputs[0]);
-    ASSERT_TRUE(facts.opened);
-    ASSERT_NE(facts.First("video"), nullptr);
-    EXPECT_GT(facts.First("video")->packets, 0);
+    for (const std::string& output : plan.Outputs)
+        EXPECT_FALSE(fs::exists(output)) << output;
+    std::vector<std::string> problems, expected;
+    std::istringstream text(run_.Summary().ProblemsText());
+    for (std::string line; std::getline(text, line);)
+        problems.push_back(line);
+    for (const TBatchRow& row : rows)
+        expected.push_back(row.Record->SourceFile +
+                           ": stopped before its end; the unfinished output was removed");
+    EXPECT_THAT(problems, ::testing::UnorderedElementsAreArray(expected));
     EXPECT_EQ(host_.AfterActionsAsked, 0);
     EXPECT_TRUE(services_.OpenedUrls.empty());
     EXPECT_EQ(services_.PowerOffs, 0);
     EXPECT_EQ(services_.Notifications, std::vector<std::string>{"Tarnel: 0 files converted, 0 failed"});
+}
+
+// Stopped after every file was converted but before the host heard the end: the files are kept,
+// and a stopped run runs no after-conversion action.
+TEST_F(BatchRunTest, AStopAfterTheLastFileRunsNoAfterActions) {
+    const TBatchPlan& plan = Prepare(Rows(2));
+    std::mutex mutex;
+    std::condition_variable finalIssued;
+    bool finalMade = false; // guarded by mutex
+    const TTerminateEvent deliver = converter_.OnTerminate;
+    converter_.OnTerminate = [&](TCustomFFConverter& converter, const TTerminateInfo& info) {
+        deliver(converter, info);
+        std::lock_guard lock(mutex);
+        finalMade = finalMade || info.TaskIndex < 0;
+        finalIssued.notify_all();
+    };
+    ASSERT_TRUE(run_.Start(2));
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(finalIssued.wait_for(lock, 60s, [&] { return finalMade; }));
+    }
+    run_.Stop(true);
+    ASSERT_TRUE(DeliverUntilTheEnd());
+    EXPECT_EQ(run_.Summary().Converted.size(), 2u);
+    for (const std::string& output : plan.Outputs)
+        EXPECT_TRUE(fs::exists(output)) << output;
+    EXPECT_EQ(host_.AfterActionsAsked, 0);
+    EXPECT_TRUE(services_.OpenedUrls.empty());
+    EXPECT_EQ(services_.PowerOffs, 0);
+}
+
+// Each progress report carries the size of the output so far: it grows and ends at the file's size.
+TEST_F(BatchRunTest, ProgressReportsTheGrowingSizeOfTheOutput) {
+    const std::vector<TBatchRow> rows = Rows(1);
+    records_[0].Brightness = 128; // through the frame hook, which slows the conversion down
+    drawFrame_ = [](TBitmap&, const TlvFilesRecord&, int64_t) {
+        std::this_thread::sleep_for(10ms);
+    };
+    const TBatchPlan& plan = Prepare(rows);
+    ASSERT_TRUE(run_.Start(1));
+    while (!run_.Ended()) {
+        std::this_thread::sleep_for(20ms); // reports between deliveries replace each other
+        run_.DeliverReports();
+    }
+    const std::vector<int64_t>& sizes = host_.Sizes[0];
+    ASSERT_GE(sizes.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(sizes.begin(), sizes.end()));
+    EXPECT_LT(sizes.front(), sizes.back());
+    EXPECT_LE(static_cast<uintmax_t>(sizes.back()), fs::file_size(plan.Outputs[0]));
 }
 
 // The frame hook draws each task's pictures with its own row's record; here it blacks them out.
