@@ -61,6 +61,11 @@ TfrmProgress::TfrmProgress(TBatchRun& run, std::function<QImage()> latestFrame, 
     imgPreview_->setFixedSize(kPreviewWidth, kPreviewHeight);
     preview_.fill(kPreviewBackground);
     imgPreview_->setPixmap(QPixmap::fromImage(preview_));
+    lblPictureFile_ = new QLabel(this);
+    lblPictureFile_->setObjectName("lblPictureFile");
+    lblPictureFile_->setAlignment(Qt::AlignCenter);
+    lblPictureFile_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    lblPictureFile_->hide();
 
     chkShutDown_ = new QCheckBox("Shut down computer after conversion", this);
     chkShutDown_->setObjectName("chkShutDown");
@@ -71,6 +76,7 @@ TfrmProgress::TfrmProgress(TBatchRun& run, std::function<QImage()> latestFrame, 
     page->setContentsMargins(24, 16, 24, 4);
     page->setSpacing(0);
     page->addWidget(imgPreview_);
+    page->addWidget(lblPictureFile_);
     page->addSpacing(14);
     page->addLayout(BuildFigures());
     page->addSpacing(6);
@@ -192,15 +198,17 @@ void TfrmProgress::SetRun(int taskCount, int jobs) {
 void TfrmProgress::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     runningArea_->setVisible(jobs_ > 1);
+    lblPictureFile_->setVisible(jobs_ > 1);
+    lblPictureFile_->clear();
     setFixedSize(DesignedSize());
     lvRunning_->clear();
     running_.clear();
+    taskFiles_.clear();
     tasksEnded_ = 0;
     for (QLabel* label : {lblCurrentTime_, lblFileSize_, lblLength_, lblProgress_, lblFile_, lblTimeLeft_})
         label->clear();
     chkOpenFolder_->setChecked(true);
-    btnPause_->setEnabled(true);
-    btnResume_->setEnabled(false);
+    ShowPaused(false);
     preview_.fill(kPreviewBackground);
     imgPreview_->setPixmap(QPixmap::fromImage(preview_));
     timer_.start();
@@ -211,15 +219,30 @@ void TfrmProgress::showEvent(QShowEvent* event) {
     run_.Start(jobs_);
 }
 
-// Closing in any way stops the run; the final report of a run that has ended closes it quietly.
+// Closing in any way stops the run and waits for its end (its final report then closes nothing);
+// the final report of a run that has ended closes it quietly.
 void TfrmProgress::done(int result) {
     timer_.stop();
-    if (!finishing_)
+    if (!finishing_) {
+        finishing_ = true;
         run_.Stop(true);
+        WaitForTheEnd();
+        finishing_ = false;
+    }
     QDialog::done(result);
 }
 
+// The stopped tasks' reports come soon after the stop; a run that never ends is left to the host.
+void TfrmProgress::WaitForTheEnd() {
+    QElapsedTimer waited;
+    waited.start();
+    while (!run_.Ended() && !run_.WaitForReports(std::chrono::milliseconds(50)) && waited.elapsed() < 10000) {
+    }
+}
+
 void TfrmProgress::FinishRun() {
+    if (finishing_)
+        return;
     finishing_ = true;
     if (isVisible())
         accept();
@@ -227,21 +250,31 @@ void TfrmProgress::FinishRun() {
 }
 
 void TfrmProgress::PauseClick() {
+    if (paused_)
+        return;
     run_.Pause();
     estimate_.Pause(Now());
     for (auto& [task, running] : running_)
         running.Estimate.Pause(Now());
-    btnPause_->setEnabled(false);
-    btnResume_->setEnabled(true);
+    ShowPaused(true);
 }
 
 void TfrmProgress::ResumeClick() {
+    if (!paused_)
+        return;
     run_.Resume();
     estimate_.Resume(Now());
     for (auto& [task, running] : running_)
         running.Estimate.Resume(Now());
-    btnPause_->setEnabled(true);
-    btnResume_->setEnabled(false);
+    ShowPaused(false);
+}
+
+// Pause while running, Resume while paused; the title says that the run is paused.
+void TfrmProgress::ShowPaused(bool paused) {
+    paused_ = paused;
+    btnPause_->setEnabled(!paused);
+    btnResume_->setEnabled(paused);
+    setWindowTitle(paused ? "Progress - Paused" : "Progress");
 }
 
 void TfrmProgress::SetBar(int percent) {
@@ -272,6 +305,7 @@ void TfrmProgress::ShowProgress(int taskIndex, int taskCount, int64_t currentUs,
     lblFileSize_->setText(QString::number(totalBytes / 1000) + " kb");
     lblProgress_->setText("[" + QString::number(taskIndex + 1) + "/" + QString::number(taskCount) + "]");
     lblFile_->setText(ShortFileName(fileName));
+    taskFiles_[taskIndex] = fileName;
     if (jobs_ > 1) {
         ShowRunningTask(taskIndex, currentUs, totalUs, fileName);
         return;
@@ -369,6 +403,13 @@ void TfrmProgress::DrawPreview() {
     painter.drawImage(FitFrame(frame.size(), preview_.rect()), frame);
     painter.end();
     imgPreview_->setPixmap(QPixmap::fromImage(preview_));
+    const auto file = taskFiles_.find(run_.LatestPictureTask());
+    if (lblPictureFile_->isVisibleTo(this) && file != taskFiles_.end())
+        lblPictureFile_->setText(ShortFileName(QFileInfo(file->second).fileName()));
+}
+
+QString TfrmProgress::PictureFile() const {
+    return lblPictureFile_->isVisibleTo(this) ? lblPictureFile_->text() : QString();
 }
 
 void TfrmProgress::SnapshotClick() {

@@ -1,6 +1,7 @@
-// The progress window of a batch: a live picture of the conversion, the figures of the task that
-// runs, the after-conversion choices, snapshot, Pause, Resume and Cancel. Opening it starts the
-// batch run; closing it in any way stops the run.
+// The progress window of a batch: a live picture of the conversion (named after its file while
+// several run side by side), the figures of the task that runs, the after-conversion choices,
+// snapshot, Pause, Resume and Cancel. Opening it starts the batch run; closing it in any way stops
+// the run and waits for its end, so that the run's summary names the stopped files.
 #pragma once
 
 #include "core/ProgressEstimate.h"
@@ -63,6 +64,9 @@ public:
 
     void PauseClick();
     void ResumeClick();
+    bool Paused() const { return paused_; }
+    // The file the picture comes from, as shown under it; empty while one file runs at a time.
+    QString PictureFile() const;
     void SnapshotClick();
 
 protected:
@@ -83,6 +87,8 @@ private:
     double Now() const;
     void ShowRunningTask(int taskIndex, int64_t currentUs, int64_t totalUs, const QString& fileName);
     void ShowWholeRun();
+    void ShowPaused(bool paused);
+    void WaitForTheEnd();
 
     TBatchRun& run_;
     std::function<QImage()> latestFrame_;
@@ -93,6 +99,8 @@ private:
     TProgressEstimate estimate_;
     int estimateTask_ = -1;
     bool finishing_ = false;
+    bool paused_ = false;
+    std::map<int, QString> taskFiles_; // the source of each task that reported
     int jobs_ = 1;
     int taskCount_ = 0;
     int tasksEnded_ = 0;
@@ -101,6 +109,7 @@ private:
     QTreeWidget* lvRunning_;
 
     QLabel* imgPreview_;
+    QLabel* lblPictureFile_;
     QLabel* lblCurrentTime_;
     QLabel* lblLength_;
     QLabel* lblFileSize_;

@@ -55,6 +55,7 @@ TBatchRun::~TBatchRun() {
         converter_.Stop(true);
         converter_.ClearTasks(); // waits for the report threads
     }
+    StopWatchingPictures();
     converter_.OnCustomHook = nullptr;
     converter_.OnProgress = nullptr;
     converter_.OnTerminate = nullptr;
@@ -101,8 +102,29 @@ bool TBatchRun::Start(int jobs) {
     if (started_ || plan_.TaskRows.empty())
         return false;
     started_ = true;
+    WatchPictures();
     converter_.StartTask(std::max(1, jobs));
     return true;
+}
+
+// The host's picture handler, which the run passes each picture on to, noting its task. Set and
+// put back while no task runs.
+void TBatchRun::WatchPictures() {
+    pictureTask_ = -1;
+    if (!converter_.OnPreviewBitmap || hostPictures_)
+        return;
+    hostPictures_ = converter_.OnPreviewBitmap;
+    converter_.OnPreviewBitmap = [this](TCustomFFConverter& sender, const TPreviewInfo& info) {
+        hostPictures_(sender, info);
+        pictureTask_ = info.TaskIndex;
+    };
+}
+
+void TBatchRun::StopWatchingPictures() {
+    if (!hostPictures_)
+        return;
+    converter_.OnPreviewBitmap = std::move(hostPictures_);
+    hostPictures_ = nullptr;
 }
 
 void TBatchRun::Pause() {
@@ -224,6 +246,7 @@ void TBatchRun::End() {
     }
     services_.Notify("Tarnel", summary_.CountsText());
     converter_.ClearTasks();
+    StopWatchingPictures();
     listener_.RunEnded(summary_);
 }
 

@@ -9,6 +9,7 @@
 #include "BatchSummary.h"
 #include "converter/FFConverter.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -78,6 +79,8 @@ public:
     bool WaitForReports(std::chrono::milliseconds timeout);
 
     bool Ended() const { return ended_; }
+    // The task whose picture the component handed to the host last; -1 before the first.
+    int LatestPictureTask() const { return pictureTask_; }
     const TBatchPlan& Plan() const { return plan_; }
     const TBatchSummary& Summary() const { return summary_; }
 
@@ -94,6 +97,8 @@ private:
     void DrawFrame(const THookInfo& info) const;
     void FinishUnendedRun();
     void Reset();
+    void WatchPictures();
+    void StopWatchingPictures();
 
     TFFConverter& converter_;
     TShellServices& services_;
@@ -109,6 +114,9 @@ private:
     bool started_ = false;
     bool stopped_ = false; // Stop was called
     bool ended_ = false;
+
+    TPreviewBitmapEvent hostPictures_; // the host's picture handler while the run watches it
+    std::atomic<int> pictureTask_{-1};
 
     std::mutex mutex_;
     std::condition_variable arrived_;

@@ -45,12 +45,19 @@ double TProgressEstimate::Speed() const {
     return lastWork_ > 0 && current_ > 0 ? current_ / 1e6 / lastWork_ : 0;
 }
 
+namespace {
+
+// A speed measured over less work than this says too little.
+constexpr double kSettleSeconds = 1.0;
+
+} // namespace
+
 double TProgressEstimate::SecondsLeft() const {
     const double speed = Speed();
-    if (total_ <= 0 || speed <= 0)
+    if (total_ <= 0 || speed <= 0 || lastWork_ < kSettleSeconds)
         return -1;
     const double left = (total_ - current_) / 1e6 / speed;
-    return left < 0 ? 0 : left;
+    return left < 1 ? 1 : left;
 }
 
 std::string SecondsToClock(int64_t seconds) {

@@ -20,7 +20,8 @@ public:
     int Percent() const;
     // 0 while nothing is measured yet.
     double Speed() const;
-    // -1 while it cannot be told.
+    // -1 while it cannot be told: before the first second of work or without a length. At least
+    // 1 while the task runs, even when the converted part reaches the expected length.
     double SecondsLeft() const;
 
 private:

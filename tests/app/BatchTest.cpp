@@ -6,10 +6,13 @@
 #include "widgets/FileListView.h"
 
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTimer>
 #include <filesystem>
 #include <map>
+#include <set>
 
 namespace tarnel {
 namespace {
@@ -111,6 +114,7 @@ TEST_F(BatchTest, TwoSideBySideListEveryRunningFileAndEndOnce) {
     QElapsedTimer clock;
     clock.start();
     int mostListed = 0;
+    std::set<QString> pictureFiles; // the names shown under the picture
     const auto report = window.Converter().OnProgress;
     // Progress reports reach the window on the main thread.
     window.Converter().OnProgress = [&](TCustomFFConverter& converter, PProgressInfo info) {
@@ -119,11 +123,21 @@ TEST_F(BatchTest, TwoSideBySideListEveryRunningFileAndEndOnce) {
         entry->second.second = now;
         report(converter, info);
         mostListed = std::max(mostListed, static_cast<int>(window.ProgressWindow()->RunningFiles().size()));
+        if (!window.ProgressWindow()->PictureFile().isEmpty())
+            pictureFiles.insert(window.ProgressWindow()->PictureFile());
     };
     window.btnStartClick();
     for (int row : {0, 1, 2, 3})
         EXPECT_EQ(Progress(window, row), "100%") << row;
     EXPECT_EQ(mostListed, 2) << "both running files are listed";
+    EXPECT_GE(pictureFiles.size(), 2u) << "the picture names the file it comes from";
+    for (const QString& name : pictureFiles)
+        EXPECT_TRUE(files.end() != std::find_if(files.begin(), files.end(),
+                                                [&name](const std::string& file) {
+                                                    return fs::path(file).filename().string() ==
+                                                           name.toStdString();
+                                                }))
+            << name.toStdString();
     ASSERT_TRUE(spans.count(0) && spans.count(1));
     EXPECT_LT(spans[1].first, spans[0].second) << "the second file started before the first ended";
     EXPECT_EQ(services_.OpenedUrls, std::vector<std::string>{outputFolder_.string()})
@@ -156,19 +170,98 @@ TEST_F(BatchTest, AFileThatIsGoneIsSkippedAndNamed) {
     EXPECT_EQ(services_.Messages.size(), 1u);
 }
 
-TEST_F(BatchTest, CancelStopsTheRunAndKeepsWhatWasWritten) {
+// Cancel while the first file is written: the run ends before the window closes, the unfinished
+// outputs are gone, the message after the run names the stopped files, and nothing runs after it.
+TEST_F(BatchTest, CancelRemovesTheUnfinishedOutputsAndSaysWhatWasStopped) {
     TfrmMain& window = Start();
     AddRows(window, {0, 1, 2});
-    QTimer::singleShot(0, &window, [&window] {
-        window.ProgressWindow()->findChild<QProgressBar*>("barProgress"); // the window exists by now
-        window.ProgressWindow()->reject();
+    for (int i = 0; i < 3; ++i)
+        window.FileList().Row(i)->Record().Brightness = 300; // through the frame hook: slower
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, &window, [&window] {
+        TfrmProgress* progress = window.ProgressWindow();
+        if (progress && progress->isVisible() && fs::exists(window.Plan().Outputs[0]))
+            progress->reject();
     });
+    poll.start();
     window.btnStartClick();
+    poll.stop();
     EXPECT_FALSE(window.ProgressWindow()->isVisible());
-    // The final report of the stopped run clears the tasks.
-    EXPECT_TRUE(test::WaitUntil([&window] { return window.Converter().TaskCount() == 0; }));
+    EXPECT_EQ(window.Converter().TaskCount(), 0) << "the run has ended when the window closes";
+    ASSERT_EQ(services_.Messages.size(), 1u);
+    const std::string& message = services_.Messages[0].Text;
+    EXPECT_EQ(message.rfind("These files were not converted:\n", 0), 0u) << message;
+    int removed = 0;
+    for (size_t task = 0; task < 3; ++task) {
+        const int row = window.Plan().TaskRows[task];
+        const std::string stopped =
+            window.FileList().Row(row)->Record().SourceFile + ": stopped before its end";
+        if (fs::exists(window.Plan().Outputs[task])) {
+            EXPECT_EQ(Progress(window, row), "100%") << "only a converted file is kept";
+            EXPECT_EQ(message.find(stopped), std::string::npos) << message;
+        } else {
+            ++removed;
+            EXPECT_NE(message.find(stopped), std::string::npos) << message;
+        }
+    }
+    EXPECT_GE(removed, 1) << "the file being written when Cancel came is gone";
     EXPECT_TRUE(services_.OpenedUrls.empty()) << "no after-conversion action for a stopped run";
     EXPECT_EQ(services_.PowerOffs, 0);
+}
+
+// Pause while running, Resume while paused, and the title says so; the file size grows meanwhile.
+TEST_F(BatchTest, PauseAndResumeFollowTheStateAndTheFileSizeGrows) {
+    TfrmMain& window = Start();
+    // A large picture through the frame hook: long enough for several progress reports.
+    const fs::path large = home_.Home() / "large.mp4";
+    ASSERT_EQ(test::ConvertWithEngine(
+                  Fixtures().h264AacMp4,
+                  {{"s", "1920x1080"}, {"vcodec", "mpeg4"}, {"b", "8000000"}, {"acodec", "mp2"}},
+                  large.string()),
+              "");
+    window.AddFiles({large.string()});
+    window.FileList().Row(0)->Record().Brightness = 300;
+    struct TSeen {
+        bool pauseEnabled, resumeEnabled, paused;
+        QString title;
+    };
+    std::vector<TSeen> seen;
+    std::vector<int> sizes; // kb, as shown
+    const auto look = [&] {
+        TfrmProgress& progress = *window.ProgressWindow();
+        seen.push_back({progress.findChild<QPushButton*>("btnPause")->isEnabled(),
+                        progress.findChild<QPushButton*>("btnResume")->isEnabled(), progress.Paused(),
+                        progress.windowTitle()});
+    };
+    const auto report = window.Converter().OnProgress;
+    window.Converter().OnProgress = [&](TCustomFFConverter& converter, PProgressInfo info) {
+        report(converter, info);
+        sizes.push_back(
+            window.ProgressWindow()->findChild<QLabel*>("lblFileSize")->text().split(' ')[0].toInt());
+        if (sizes.size() != 1)
+            return;
+        look();
+        window.ProgressWindow()->findChild<QPushButton*>("btnPause")->click();
+        look();
+        window.ProgressWindow()->findChild<QPushButton*>("btnResume")->click();
+        look();
+    };
+    window.btnStartClick();
+    ASSERT_EQ(seen.size(), 3u);
+    const TSeen expected[] = {{true, false, false, "Progress"},
+                              {false, true, true, "Progress - Paused"},
+                              {true, false, false, "Progress"}};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(seen[i].pauseEnabled, expected[i].pauseEnabled) << i;
+        EXPECT_EQ(seen[i].resumeEnabled, expected[i].resumeEnabled) << i;
+        EXPECT_EQ(seen[i].paused, expected[i].paused) << i;
+        EXPECT_EQ(seen[i].title, expected[i].title) << i;
+    }
+    ASSERT_GE(sizes.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(sizes.begin(), sizes.end()));
+    EXPECT_LT(sizes.front(), sizes.back());
+    EXPECT_EQ(Progress(window, 0), "100%");
 }
 
 TEST_F(BatchTest, ARowsPictureSettingsReachItsOutputOnly) {

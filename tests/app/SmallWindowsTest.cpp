@@ -59,6 +59,26 @@ TEST(ProgressEstimateTest, PausedTimeDoesNotCountAndUnknownLengthsStayUnknown) {
     EXPECT_EQ(SecondsToClock(-4), "0:00:00");
 }
 
+// A run measured over time: no time left in the first second, then the rest at the speed so far,
+// and never less than a second while the file runs, even past its expected length.
+TEST(ProgressEstimateTest, TheTimeLeftIsAnEstimateAfterTheFirstSecondAndNeverZeroWhileRunning) {
+    TProgressEstimate estimate;
+    estimate.Start(0);
+    const struct {
+        double now;
+        int64_t currentUs;
+        double left;
+    } steps[] = {{0.5, 1000000, -1},
+                 {1.0, 2000000, 4.0},
+                 {2.0, 5000000, 2.0},
+                 {4.0, 9900000, 1.0},
+                 {5.0, 10500000, 1.0}};
+    for (const auto& step : steps) {
+        estimate.Update(step.currentUs, 10000000, step.now);
+        EXPECT_DOUBLE_EQ(estimate.SecondsLeft(), step.left) << step.now;
+    }
+}
+
 TEST(FileInfoDialogTest, TextsOfTheWindow) {
     EXPECT_EQ(TfrmFileInfo::DurationText(83456789), "83.456 Second");
     bool shortened = false;
