@@ -7,6 +7,7 @@
 #include "base/Bitmap.h"
 #include "converter/FFConverter.h"
 #include "core/BatchRun.h"
+#include "core/FileAdmission.h"
 #include "core/GlobalObject.h"
 #include "core/MainSettings.h"
 #include "player/FFPlayer.h"
@@ -75,11 +76,18 @@ public:
 
     // Add: the open dialog, then AddFiles with the chosen files.
     void btnAddClick();
-    // Adds files as Add does after its dialog; also used for files given on the command line and
-    // files dropped on the list.
-    void AddFiles(const std::vector<std::string>& files);
+    // File › Add Folder…: every media file in a chosen folder and its subfolders.
+    void AddFolderClick();
+    // Adds files as Add does after its dialog, and every file in the folders among them; also used
+    // for names given on the command line and dropped on the list. What is not added is named in
+    // one message with its reason.
+    void AddFiles(const std::vector<std::string>& names);
     // Removes the selected rows.
     void btnRemoveClick();
+    // Reads `names` (files and folders) for the list on another thread, showing progress.
+    TAdmission AdmitWithProgress(const std::vector<std::string>& names,
+                                 const std::vector<std::string>& listed);
+    static constexpr int kAddProgressDelayMs = 500;
     // Each row's Destination File as Start will name it.
     void ShowDestinations();
     void btnClearClick();

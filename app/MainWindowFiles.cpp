@@ -7,13 +7,27 @@
 #include "core/ShellServices.h"
 #include "widgets/FileListView.h"
 
+#include <QEventLoop>
+#include <QMetaObject>
+#include <QProgressDialog>
+#include <QTimer>
 #include <QToolButton>
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 namespace tarnel {
 
 namespace fs = std::filesystem;
+
+void TfrmMain::AddFolderClick() {
+    if (!converter_.LoadLibraries(LibraryFolder()))
+        return;
+    const std::string folder = services_.ChooseFolderToAdd();
+    if (!folder.empty())
+        AddFiles({folder});
+}
 
 void TfrmMain::btnAddClick() {
     if (!converter_.LoadLibraries(LibraryFolder()))
@@ -23,39 +37,25 @@ void TfrmMain::btnAddClick() {
         AddFiles(chosen);
 }
 
-void TfrmMain::AddFiles(const std::vector<std::string>& files) {
+void TfrmMain::AddFiles(const std::vector<std::string>& names) {
     if (!converter_.LoadLibraries(LibraryFolder()))
         return;
     converter_.ClearTasks();
-    const std::string zoom = settings_->ProfileZoom(settings_->FormatCode());
-    std::vector<TRefusedFile> refused;
-    for (const std::string& file : files) {
-        if (lvFiles_->HasRow(QString::fromStdString(file))) {
-            refused.push_back({file, "is in the list already"});
-            continue;
-        }
-        if (std::string reason = RefusalBeforeReading(file); !reason.empty()) {
-            refused.push_back({file, reason});
-            continue;
-        }
-        TInputOptions input;
-        input.FileName = file;
-        const int task = converter_.AddTask(file, &input);
-        if (task < 0) {
-            refused.push_back({file, NotMediaReason(converter_.LastError())});
-            continue;
-        }
+    std::vector<std::string> listed;
+    for (int i = 0; i < lvFiles_->RowCount(); ++i)
+        listed.push_back(lvFiles_->Row(i)->Record().SourceFile);
+    const TAdmission admission = AdmitWithProgress(names, listed);
 
+    const std::string zoom = settings_->ProfileZoom(settings_->FormatCode());
+    for (const TAdmittedFile& admitted : admission.Admitted) {
         auto record = std::make_unique<TlvFilesRecord>();
-        record->SourceFile = file;
+        record->SourceFile = admitted.File;
         record->Zoom = zoom;
-        TFileStreamInfo info;
-        if (TAVProbe* probe = converter_.InputProbe(task, 0); probe && probe->FileStreamInfo(info))
-            record->LengthSeconds = static_cast<int32_t>(info.Duration / 1000000);
+        record->LengthSeconds = admitted.LengthSeconds;
         const QString length = QString::number(record->LengthSeconds);
         auto* row = new TFileRow(std::move(record));
-        row->setText(TFileListView::colSource, QString::fromStdString(file));
-        row->setToolTip(TFileListView::colSource, QString::fromStdString(file));
+        row->setText(TFileListView::colSource, QString::fromStdString(admitted.File));
+        row->setToolTip(TFileListView::colSource, QString::fromStdString(admitted.File));
         row->setText(TFileListView::colLength, length);
         row->setText(TFileListView::colTrimmedLength, length);
         row->setText(TFileListView::colProgress, {});
@@ -63,21 +63,57 @@ void TfrmMain::AddFiles(const std::vector<std::string>& files) {
         if (lvFiles_->RowCount() == 0)
             lvFiles_->ShowReportView();
         lvFiles_->addTopLevelItem(row);
-        converter_.RemoveTask(task);
-        converter_.ClearTasks();
-        lvFiles_->SelectRow(0);
     }
+    if (!admission.Admitted.empty())
+        lvFiles_->SelectRow(0);
     const bool hasRows = lvFiles_->RowCount() > 0;
     for (QWidget* button : {btnStart_, btnStartBig_, btnClear_, btnRemove_})
         button->setEnabled(hasRows);
     ShowDestinations();
     lvFiles_->viewport()->update();
-    if (const std::string message = RefusalMessage(refused); !message.empty())
+    if (const std::string message = RefusalMessage(admission.Refused); !message.empty())
         services_.ShowMessage(message, "Warning", TMessageIcon::Warning);
     if (playRequested_ && hasRows) {
         playRequested_ = false;
         PlayClick();
     }
+}
+
+// Reads the files on a thread of their own while the window stays responsive; a folder of many
+// files shows how far it got and may be cancelled (what was read by then is added).
+TAdmission TfrmMain::AdmitWithProgress(const std::vector<std::string>& names,
+                                       const std::vector<std::string>& listed) {
+    std::atomic<bool> cancel{false};
+    TAdmissionProgress progress;
+    TAdmission admission;
+    QEventLoop loop;
+    std::thread reader([&] {
+        TFFConverter reading;
+        reading.LoadLibraries(LibraryFolder());
+        admission = AdmitFiles(names, listed, reading, cancel, progress);
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    QProgressDialog dialog("Reading the files…", "Cancel", 0, 0, this);
+    dialog.setWindowTitle("Add");
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setMinimumDuration(kAddProgressDelayMs);
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &dialog, [&] {
+        const size_t total = progress.Total;
+        if (total == 0) {
+            dialog.setLabelText(QString("Looking for files… %1 found").arg(progress.Found.load()));
+            dialog.setValue(0);
+            return;
+        }
+        dialog.setMaximum(static_cast<int>(total));
+        dialog.setValue(static_cast<int>(progress.Checked.load()));
+        dialog.setLabelText(QString("Reading file %1 of %2").arg(progress.Checked.load()).arg(total));
+    });
+    connect(&dialog, &QProgressDialog::canceled, &dialog, [&] { cancel = true; });
+    poll.start(50);
+    loop.exec();
+    reader.join();
+    return admission;
 }
 
 // Each row's output name as Start will give it: the profile's extension in the output folder, with

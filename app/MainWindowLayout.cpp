@@ -115,6 +115,7 @@ void TfrmMain::BuildMenus() {
     mnuFile_ = new QMenu(this);
     mnuFile_->setObjectName("mnuFile");
     QAction* add = mnuFile_->addAction("&Add", this, [this] { btnAddClick(); });
+    mnuFile_->addAction("Add &Folder…", this, [this] { AddFolderClick(); });
     QAction* remove = mnuFile_->addAction("&Remove", this, [this] { btnRemoveClick(); });
     mnuFile_->addAction("&Clear", this, [this] { btnClearClick(); });
     QAction* start = mnuFile_->addAction("&Start");

@@ -86,6 +86,10 @@ std::vector<std::string> TQtShellServices::ChooseFilesToOpen(const std::vector<T
     return chosen;
 }
 
+std::string TQtShellServices::ChooseFolderToAdd() {
+    return QFileDialog::getExistingDirectory(Parent(), "Add Folder").toStdString();
+}
+
 std::string TQtShellServices::ChooseOutputFolder(const std::string& current) {
     TfmDirectory chooser(*this, Parent());
     chooser.SelectFolder(QString::fromStdString(current));

@@ -16,6 +16,7 @@ public:
     void ShowMessage(const std::string& text, const std::string& caption, TMessageIcon icon) override;
     bool AskYesNo(const std::string& text, const std::string& caption) override;
     std::vector<std::string> ChooseFilesToOpen(const std::vector<TFileFilter>& filters) override;
+    std::string ChooseFolderToAdd() override;
     void OpenUrl(const std::string& url) override;
     std::string ChooseOutputFolder(const std::string& current) override;
     bool PowerOff() override;

@@ -131,7 +131,10 @@ int main(int argc, char** argv) {
     convert->add_option("--jobs", convertOptions.jobs, "Convert N files side by side (default 1)")
         ->type_name("N")
         ->check(CLI::Range(1, 64));
-    convert->add_option("FILE", convertOptions.files, "Media files to convert")->required();
+    convert
+        ->add_option("FILE", convertOptions.files,
+                     "Media files, or folders whose files (and their subfolders') are converted")
+        ->required();
 
     CLI::App* profiles =
         app.add_subcommand("profiles", "List the output profiles: code and caption, by group");

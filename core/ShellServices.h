@@ -24,6 +24,8 @@ public:
     virtual bool AskYesNo(const std::string& text, const std::string& caption) = 0;
     // Existing files chosen by the person, in the dialog's order; empty when cancelled.
     virtual std::vector<std::string> ChooseFilesToOpen(const std::vector<TFileFilter>& filters) = 0;
+    // A folder whose media files are to be added; empty when cancelled or when nobody can choose.
+    virtual std::string ChooseFolderToAdd() { return {}; }
     // Opens a folder or a web page in the desktop's handler for it.
     virtual void OpenUrl(const std::string& url) = 0;
     // The output-folder chooser: the folder the person picked, empty when none.

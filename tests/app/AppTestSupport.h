@@ -25,6 +25,7 @@ public:
     void ShowMessage(const std::string& text, const std::string& caption, TMessageIcon icon) override;
     bool AskYesNo(const std::string& text, const std::string& caption) override;
     std::vector<std::string> ChooseFilesToOpen(const std::vector<TFileFilter>& filters) override;
+    std::string ChooseFolderToAdd() override { return FolderToAdd; }
     void OpenUrl(const std::string& url) override;
     std::string ChooseOutputFolder(const std::string& current) override;
     bool PowerOff() override;
@@ -38,6 +39,7 @@ public:
     std::vector<TFileFilter> LastFilters;
     std::vector<std::string> OpenedUrls;
     std::string ChosenFolder;               // what the folder chooser answers
+    std::string FolderToAdd;                // what the Add Folder chooser answers
     int PowerOffs = 0;                      // never switches anything off
     std::vector<std::string> Notifications; // "title: text"
 };

@@ -129,9 +129,13 @@ TEST_F(FileListTest, RefusedFilesAreNamedWithTheirReasons) {
     const fs::path odd = home_.Home() / "a:b clip été 日本.mp4";
     fs::copy_file(Fixtures().h264AacMp4, odd);
     const std::string missing = (home_.Home() / "missing.mp4").string();
+    const fs::path emptyFolder = home_.Home() / "nothing";
+    fs::create_directories(emptyFolder);
+    const fs::path lyrics = home_.Home() / "settings.ini"; // the libraries take it for LRC lyrics
+    WriteTextFile(lyrics, "[settings]\nVolume=3\n");
     TfrmMain& window = Start();
-    window.AddFiles({Fixtures().h264AacMp4, home_.Home().string(), garbage.string(), missing, empty.string(),
-                     odd.string()});
+    window.AddFiles({Fixtures().h264AacMp4, emptyFolder.string(), garbage.string(), missing, empty.string(),
+                     lyrics.string(), odd.string()});
     EXPECT_EQ(Column(0), (std::vector<std::string>{Fixtures().h264AacMp4, odd.string()}));
     EXPECT_EQ(Column(1), (std::vector<std::string>{"3", "3"}));
     EXPECT_EQ(Column(3), (std::vector<std::string>{"h264_aac_(new).mp4", "a:b clip été 日本_(new).mp4"}));
@@ -139,10 +143,11 @@ TEST_F(FileListTest, RefusedFilesAreNamedWithTheirReasons) {
     const std::string& text = services_.Messages[0].Text;
     EXPECT_EQ(text.rfind("These files were not added:\n", 0), 0u) << text;
     for (const std::string& line :
-         {home_.Home().string() + ": is a folder", missing + ": does not exist",
-          empty.string() + ": is empty", garbage.string() + ": is not a media file"})
+         {emptyFolder.string() + ": has nothing to convert", missing + ": does not exist",
+          empty.string() + ": is empty", garbage.string() + ": is not a media file",
+          lyrics.string() + ": has no sound or pictures"})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\nin: " << text;
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5);
 
     window.AddFiles({Fixtures().h264AacMp4});
     ASSERT_EQ(services_.Messages.size(), 2u);
@@ -217,6 +222,37 @@ TEST_F(FileListTest, FilesDroppedFromAFileManagerAreAdded) {
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(viewport, &drop);
     EXPECT_EQ(Column(0), std::vector<std::string>{Fixtures().mpeg2Ts});
+}
+
+// A folder, chosen with Add Folder or dropped, adds the media in it and its subfolders in name
+// order; the rest is named in one message.
+TEST_F(FileListTest, FoldersAddTheirMediaInNameOrder) {
+    const fs::path folder = home_.Home() / "holiday";
+    fs::create_directories(folder / "day2");
+    fs::copy_file(Fixtures().h264AacMp4, folder / "day2" / "beach.mp4");
+    fs::copy_file(Fixtures().audioOnly, folder / "a-song.mp3");
+    WriteTextFile(folder / "list.txt", "not media");
+    TfrmMain& window = Start();
+    services_.FolderToAdd = folder.string();
+    window.AddFolderClick();
+    EXPECT_EQ(Column(0), (std::vector<std::string>{(folder / "a-song.mp3").string(),
+                                                   (folder / "day2" / "beach.mp4").string()}));
+    ASSERT_EQ(services_.Messages.size(), 1u);
+    EXPECT_NE(services_.Messages[0].Text.find((folder / "list.txt").string() + ": is not a media file"),
+              std::string::npos)
+        << services_.Messages[0].Text;
+
+    const fs::path more = home_.Home() / "more";
+    fs::create_directories(more);
+    fs::copy_file(Fixtures().videoOnly, more / "clip.avi");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(more.string()))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.FileList().viewport(), &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.FileList().viewport(), &drop);
+    EXPECT_EQ(window.FileList().RowCount(), 3);
+    EXPECT_EQ(Column(0).back(), (more / "clip.avi").string());
 }
 
 } // namespace
