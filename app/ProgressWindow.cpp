@@ -24,6 +24,7 @@ namespace tarnel {
 namespace {
 
 const QColor kPreviewBackground(166, 202, 240);
+constexpr int kRunningListHeight = 120;
 
 // A value follows its caption; a long one does not widen the window.
 QLabel* Value(QWidget* parent, const char* name) {
@@ -170,7 +171,7 @@ QWidget* TfrmProgress::BuildRunningList() {
     area->setContentsMargins(0, 10, 0, 10);
     lvRunning_ = new QTreeWidget(runningArea_);
     lvRunning_->setObjectName("lvRunning");
-    lvRunning_->setFixedHeight(120); // it scrolls
+    lvRunning_->setFixedHeight(kRunningListHeight); // it scrolls
     lvRunning_->setRootIsDecorated(false);
     lvRunning_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     lvRunning_->setHeaderLabels({"File", "Progress", "Time left"});
@@ -200,6 +201,9 @@ void TfrmProgress::showEvent(QShowEvent* event) {
     runningArea_->setVisible(jobs_ > 1);
     lblPictureFile_->setVisible(jobs_ > 1);
     lblPictureFile_->clear();
+    // The name under the picture takes its room from the list, which scrolls: the window keeps
+    // its designed height.
+    lvRunning_->setFixedHeight(kRunningListHeight - (jobs_ > 1 ? lblPictureFile_->sizeHint().height() : 0));
     setFixedSize(DesignedSize());
     lvRunning_->clear();
     running_.clear();
