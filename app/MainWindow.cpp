@@ -40,6 +40,7 @@ TfrmMain::TfrmMain(TShellServices& services, QWidget* parent)
     ConnectConverter();
     ConnectPreview();
     LoadMediaLibraries();
+    RestoreFileList();
 }
 
 TfrmMain::~TfrmMain() {

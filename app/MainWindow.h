@@ -88,6 +88,10 @@ public:
     TAdmission AdmitWithProgress(const std::vector<std::string>& names,
                                  const std::vector<std::string>& listed);
     static constexpr int kAddProgressDelayMs = 500;
+    TFileRow& AddRow(std::unique_ptr<TlvFilesRecord> record, bool checked);
+    std::string SavedListPath() const;
+    void SaveFileList();
+    void RestoreFileList();
     // Each row's Destination File as Start will name it.
     void ShowDestinations();
     void btnClearClick();

@@ -113,6 +113,7 @@ void TfrmMain::EditTrim() {
     if (!trimDialog_)
         trimDialog_ = std::make_unique<TfrmTrim>(*settings_, this);
     trimDialog_->Edit(*row, selectedFirst);
+    SaveFileList();
 }
 
 void TfrmMain::EditCrop() {
@@ -125,6 +126,7 @@ void TfrmMain::EditCrop() {
         TfrmCrop crop(*settings_, this);
         crop.Edit(*row);
     }
+    SaveFileList();
     ShowVolumeSettings(); // the dialog may have changed the volume and mute
 }
 
@@ -136,6 +138,7 @@ void TfrmMain::EditWatermark() {
         return;
     TfrmWaterMark watermark(*settings_, services_, global_->HelpUrl() + "/watermark", this);
     watermark.Edit(*row);
+    SaveFileList();
 }
 
 // The entries that work on the selected row are enabled only when there is one.

@@ -4,6 +4,7 @@
 #include "core/FileFilters.h"
 #include "core/OutputNaming.h"
 #include "core/ProfileFile.h"
+#include "core/SavedList.h"
 #include "core/ShellServices.h"
 #include "widgets/FileListView.h"
 
@@ -52,17 +53,7 @@ void TfrmMain::AddFiles(const std::vector<std::string>& names) {
         record->SourceFile = admitted.File;
         record->Zoom = zoom;
         record->LengthSeconds = admitted.LengthSeconds;
-        const QString length = QString::number(record->LengthSeconds);
-        auto* row = new TFileRow(std::move(record));
-        row->setText(TFileListView::colSource, QString::fromStdString(admitted.File));
-        row->setToolTip(TFileListView::colSource, QString::fromStdString(admitted.File));
-        row->setText(TFileListView::colLength, length);
-        row->setText(TFileListView::colTrimmedLength, length);
-        row->setText(TFileListView::colProgress, {});
-        row->SetChecked(true);
-        if (lvFiles_->RowCount() == 0)
-            lvFiles_->ShowReportView();
-        lvFiles_->addTopLevelItem(row);
+        AddRow(std::move(record), true);
     }
     if (!admission.Admitted.empty())
         lvFiles_->SelectRow(0);
@@ -77,6 +68,23 @@ void TfrmMain::AddFiles(const std::vector<std::string>& names) {
         playRequested_ = false;
         PlayClick();
     }
+}
+
+TFileRow& TfrmMain::AddRow(std::unique_ptr<TlvFilesRecord> record, bool checked) {
+    const QString source = QString::fromStdString(record->SourceFile);
+    const QString length = QString::number(record->LengthSeconds);
+    const int64_t trimmed = record->TrimLength > 0 ? record->TrimLength / 1000000 : record->LengthSeconds;
+    auto* row = new TFileRow(std::move(record));
+    row->setText(TFileListView::colSource, source);
+    row->setToolTip(TFileListView::colSource, source);
+    row->setText(TFileListView::colLength, length);
+    row->setText(TFileListView::colTrimmedLength, QString::number(trimmed));
+    row->setText(TFileListView::colProgress, {});
+    row->SetChecked(checked);
+    if (lvFiles_->RowCount() == 0)
+        lvFiles_->ShowReportView();
+    lvFiles_->addTopLevelItem(row);
+    return *row;
 }
 
 // Reads the files on a thread of their own while the window stays responsive; a folder of many
@@ -134,6 +142,48 @@ void TfrmMain::ShowDestinations() {
                     QString::fromStdString(fs::path(destination).filename().string()));
         row.setToolTip(TFileListView::colDestination, QString::fromStdString(destination));
     }
+    SaveFileList();
+}
+
+std::string TfrmMain::SavedListPath() const {
+    return TGlobalObject::GetSpecialFolder(TSpecialFolder::Settings) + kSavedListName;
+}
+
+// Every change of the list is saved at once, so a crash or a kill loses none of it.
+void TfrmMain::SaveFileList() {
+    std::vector<std::pair<const TlvFilesRecord*, bool>> rows;
+    for (int i = 0; i < lvFiles_->RowCount(); ++i)
+        rows.emplace_back(&lvFiles_->Row(i)->Record(), lvFiles_->Row(i)->Checked());
+    std::string error;
+    if (!SaveList(SavedListPath(), rows, error))
+        AddLogLine(QString::fromStdString("The file list was not saved: " + error));
+}
+
+// The rows of the last run come back; a file that is gone is marked, and Start skips it with its
+// reason. A list that cannot be read is kept beside and the list starts empty.
+void TfrmMain::RestoreFileList() {
+    TLoadedList loaded = LoadList(SavedListPath());
+    for (TSavedRow& saved : loaded.Rows) {
+        const std::string source = saved.Record->SourceFile;
+        TFileRow& row = AddRow(std::move(saved.Record), saved.Checked);
+        std::error_code error;
+        if (!fs::exists(source, error)) {
+            row.setText(TFileListView::colProgress, "Missing");
+            row.setToolTip(TFileListView::colProgress, QString::fromStdString(source + " is gone"));
+        }
+    }
+    if (lvFiles_->RowCount() > 0) {
+        lvFiles_->SelectRow(0);
+        for (QWidget* button : {btnStart_, btnStartBig_, btnClear_, btnRemove_})
+            button->setEnabled(true);
+        ShowDestinations();
+    }
+    if (!loaded.Problem.empty()) {
+        const std::string message = "The saved file list could not be read: " + loaded.Problem + "." +
+                                    (loaded.KeptAs.empty() ? "" : " It is kept as " + loaded.KeptAs + ".") +
+                                    " The list starts empty.";
+        services_.ShowMessage(message, "Warning", TMessageIcon::Warning);
+    }
 }
 
 void TfrmMain::btnRemoveClick() {
@@ -149,6 +199,7 @@ void TfrmMain::btnRemoveClick() {
     } else {
         lvFiles_->ShowListView();
         StopPreview();
+        SaveFileList();
     }
     lvFiles_->viewport()->update();
 }
@@ -160,6 +211,7 @@ void TfrmMain::btnClearClick() {
     lvFiles_->clear();
     lvFiles_->ShowListView();
     StopPreview();
+    SaveFileList();
     lvFiles_->viewport()->update();
 }
 

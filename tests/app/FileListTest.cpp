@@ -255,5 +255,45 @@ TEST_F(FileListTest, FoldersAddTheirMediaInNameOrder) {
     EXPECT_EQ(Column(0).back(), (more / "clip.avi").string());
 }
 
+// The list survives the program: ticks and edits come back, a file gone since is marked, Clear
+// empties the saved list too, and a list that cannot be read starts empty with one message.
+TEST_F(FileListTest, TheListComesBackAtTheNextStart) {
+    const fs::path gone = home_.Home() / "gone.mp4";
+    fs::copy_file(Fixtures().h264AacMp4, gone);
+    {
+        TfrmMain& window = Start();
+        window.AddFiles({Fixtures().h264AacMp4, gone.string()});
+        window.FileList().Row(0)->SetChecked(false);
+        window.FileList().Row(0)->Record().TrimStart = 1'000'000;
+        window.FileList().Row(0)->Record().TrimLength = 1'000'000;
+        window.ShowDestinations(); // what a tick or an edit ends with
+        window_.reset();           // as a kill would: nothing is saved at exit
+    }
+    fs::remove(gone);
+    TfrmMain& window = Start();
+    ASSERT_EQ(Column(0), (std::vector<std::string>{Fixtures().h264AacMp4, gone.string()}));
+    EXPECT_FALSE(window.FileList().Row(0)->Checked());
+    EXPECT_EQ(window.FileList().Row(0)->Record().TrimStart, 1'000'000);
+    EXPECT_EQ(Column(2)[0], "1") << "the trimmed length";
+    EXPECT_EQ(Column(4), (std::vector<std::string>{"", "Missing"}));
+    EXPECT_TRUE(services_.Messages.empty());
+
+    window.btnClearClick();
+    window_.reset();
+    Start();
+    EXPECT_EQ(Window().FileList().RowCount(), 0) << "Clear empties the saved list";
+
+    window_.reset();
+    const fs::path saved = home_.SettingsFolder() / "tarnellist.ini";
+    WriteTextFile(saved, "[list]\nVersion=1\nRows=3\n[row 0]\nSource=/x.mp4\n"); // cut short
+    Start();
+    EXPECT_EQ(Window().FileList().RowCount(), 0);
+    ASSERT_EQ(services_.Messages.size(), 1u);
+    EXPECT_EQ(services_.Messages[0].Text,
+              "The saved file list could not be read: it is incomplete. It is kept as " + saved.string() +
+                  ".bad. The list starts empty.");
+    EXPECT_TRUE(fs::exists(saved.string() + ".bad"));
+}
+
 } // namespace
 } // namespace tarnel
