@@ -99,10 +99,16 @@ TAdmission AdmitFiles(const std::vector<std::string>& names, const std::vector<s
         if (!folder[i])
             continue;
         const size_t before = progress.Found;
-        contents[i] = FilesInFolder(names[i], [&](size_t found) {
-            progress.Found = before + found;
-            return !cancel;
-        });
+        std::vector<std::string> unreadable;
+        contents[i] = FilesInFolder(
+            names[i],
+            [&](size_t found) {
+                progress.Found = before + found;
+                return !cancel;
+            },
+            &unreadable);
+        for (const std::string& locked : unreadable)
+            admission.Refused.push_back({locked, "cannot be read"});
     }
     size_t total = 0;
     for (size_t i = 0; i < names.size(); ++i)

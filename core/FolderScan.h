@@ -7,11 +7,13 @@
 
 namespace tarnel {
 
-// Every file under `folder` (following no links to folders), in name order of their paths.
-// Folders that cannot be read are passed over. `keepGoing` is asked after each entry with the
-// number of files found so far; false stops the scan and returns what was found.
+// Every file under `folder` (following no links to folders, so a link loop ends), in name order of
+// their paths. The subfolders that cannot be read are passed over and listed in `unreadable` when
+// it is given. `keepGoing` is asked after each entry with the number of files found so far; false
+// stops the scan and returns what was found.
 std::vector<std::string> FilesInFolder(const std::string& folder,
-                                       const std::function<bool(size_t found)>& keepGoing = {});
+                                       const std::function<bool(size_t found)>& keepGoing = {},
+                                       std::vector<std::string>* unreadable = nullptr);
 
 // `names` with every folder among them replaced by the files in it, in the order given.
 std::vector<std::string> ExpandFolders(const std::vector<std::string>& names,

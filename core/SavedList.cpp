@@ -266,7 +266,9 @@ bool SaveList(const std::string& path, const std::vector<std::pair<const TlvFile
     }
     std::error_code ec;
     fs::create_directories(fs::path(path).parent_path(), ec);
-    const std::string fresh = path + ".new";
+    // A name of this process's own: two instances saving at once each write a whole file, and
+    // the last one put in place wins.
+    const std::string fresh = path + ".new." + std::to_string(::getpid());
     if (!WriteDurably(fresh, text, error))
         return false;
     fs::rename(fresh, path, ec);

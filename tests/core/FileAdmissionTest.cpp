@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace tarnel {
 namespace {
@@ -71,6 +72,22 @@ TEST_F(FileAdmissionTest, ACancelledReadStopsAndSaysSo) {
     EXPECT_TRUE(admission.Cancelled);
     EXPECT_TRUE(admission.Admitted.empty());
     EXPECT_TRUE(admission.Refused.empty()) << "a cancelled folder is not called empty";
+}
+
+// A link back up the tree is not followed, and a folder that cannot be read is named.
+TEST_F(FileAdmissionTest, LinkLoopsEndAndUnreadableFoldersAreNamed) {
+    fs::create_directory_symlink(dir_.Path() / "music", dir_ / "music" / "deep" / "loop");
+    EXPECT_EQ(FilesInFolder(Path("music")).size(), 3u);
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads every folder";
+    fs::create_directories(dir_ / "music" / "locked");
+    fs::permissions(dir_ / "music" / "locked", fs::perms::none);
+    const TAdmission admission = AdmitFiles({Path("music")}, {}, converter_, cancel_, progress_);
+    fs::permissions(dir_ / "music" / "locked", fs::perms::owner_all);
+    EXPECT_EQ(admission.Admitted.size(), 2u);
+    ASSERT_FALSE(admission.Refused.empty());
+    EXPECT_EQ(admission.Refused[0].File, Path("music/locked"));
+    EXPECT_EQ(admission.Refused[0].Reason, "cannot be read");
 }
 
 } // namespace

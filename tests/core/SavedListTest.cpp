@@ -66,7 +66,8 @@ TEST(SavedListTest, EveryRowComesBackAsItWasSaved) {
     plain.SourceFile = "/videos/plain.avi";
     std::string error;
     ASSERT_TRUE(SaveList(path, {{edited.get(), false}, {&plain, true}}, error)) << error;
-    EXPECT_FALSE(fs::exists(path + ".new"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1)
+        << "only the list is left";
 
     const TLoadedList loaded = LoadList(path);
     ASSERT_EQ(loaded.Problem, "");
