@@ -44,6 +44,7 @@ TfrmMain::TfrmMain(TShellServices& services, QWidget* parent)
 }
 
 TfrmMain::~TfrmMain() {
+    listSaver_.reset(); // the last change reaches the disk
     converter_.OnCustomHook = nullptr;
     converter_.OnProgress = nullptr;
     converter_.OnTerminate = nullptr;

@@ -10,6 +10,7 @@
 #include "core/FileAdmission.h"
 #include "core/GlobalObject.h"
 #include "core/MainSettings.h"
+#include "core/SavedList.h"
 #include "player/FFPlayer.h"
 #include "render/FrameHookRenderer.h"
 
@@ -240,6 +241,7 @@ private:
     QPushButton* btnOpen_ = nullptr;
     QPlainTextEdit* memLog_ = nullptr;
     std::unique_ptr<TPreviewPlayer> preview_; // made after the controls; goes before settings_
+    std::unique_ptr<TListSaver> listSaver_;   // made at the first save; flushed first on destruction
 };
 
 } // namespace tarnel

@@ -130,11 +130,17 @@ void TfrmMain::ShowDestinations() {
     const int32_t code = settings_->FormatCode();
     TProfileFile profiles(global_->ProfileFile());
     const std::string extension = "." + profiles.FileExt(code);
+    if (lvFiles_->RowCount() == 0)
+        return SaveFileList();
+    // The folder as the batch will use it (made, or the default when it cannot be), once.
+    const std::string folder = FolderOrDefault(
+        settings_->OutputFolder(), [this](const std::string& usable) { settings_->SetOutputFolder(usable); },
+        services_);
     std::vector<std::string> taken;
     for (int i = 0; i < lvFiles_->RowCount(); ++i) {
         TFileRow& row = *lvFiles_->Row(i);
         const std::string destination =
-            MakeOutputFileName(row.Record().SourceFile, extension, *settings_, services_, taken);
+            FreeOutputName(folder + fs::path(row.Record().SourceFile).stem().string(), extension, taken);
         if (row.Checked())
             taken.push_back(destination);
         row.Record().DestFile = destination;
@@ -149,14 +155,22 @@ std::string TfrmMain::SavedListPath() const {
     return TGlobalObject::GetSpecialFolder(TSpecialFolder::Settings) + kSavedListName;
 }
 
-// Every change of the list is saved at once, so a crash or a kill loses none of it.
+// Every change of the list is saved at once (written on the saver's thread), so a crash or a kill
+// loses none of it.
 void TfrmMain::SaveFileList() {
-    std::vector<std::pair<const TlvFilesRecord*, bool>> rows;
+    if (!listSaver_)
+        listSaver_ = std::make_unique<TListSaver>(SavedListPath(), [this](const std::string& error) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, error] {
+                    AddLogLine(QString::fromStdString("The file list was not saved: " + error));
+                },
+                Qt::QueuedConnection);
+        });
+    TListRows rows;
     for (int i = 0; i < lvFiles_->RowCount(); ++i)
         rows.emplace_back(&lvFiles_->Row(i)->Record(), lvFiles_->Row(i)->Checked());
-    std::string error;
-    if (!SaveList(SavedListPath(), rows, error))
-        AddLogLine(QString::fromStdString("The file list was not saved: " + error));
+    listSaver_->Save(rows);
 }
 
 // The rows of the last run come back; a file that is gone is marked, and Start skips it with its

@@ -249,8 +249,7 @@ bool WriteDurably(const std::string& path, const std::string& text, std::string&
 
 } // namespace
 
-bool SaveList(const std::string& path, const std::vector<std::pair<const TlvFilesRecord*, bool>>& rows,
-              std::string& error) {
+std::string ListText(const TListRows& rows) {
     CSimpleIniA ini{true /* UTF-8 */, false /* multi-key */, false /* multi-line */};
     TWriter out(ini);
     out.Put("list", "Version", kSavedListVersion);
@@ -260,23 +259,79 @@ bool SaveList(const std::string& path, const std::vector<std::pair<const TlvFile
     // The end marker is written last: a list cut short loses it and is known to be incomplete.
     out.Put("end", "Rows", static_cast<int64_t>(rows.size()));
     std::string text;
-    if (ini.Save(text) < 0) {
-        error = "cannot make the list";
-        return false;
-    }
+    ini.Save(text);
+    return text;
+}
+
+bool WriteListFile(const std::string& path, const std::string& text, std::string& error) {
     std::error_code ec;
     fs::create_directories(fs::path(path).parent_path(), ec);
     // A name of this process's own: two instances saving at once each write a whole file, and
     // the last one put in place wins.
     const std::string fresh = path + ".new." + std::to_string(::getpid());
-    if (!WriteDurably(fresh, text, error))
+    if (!WriteDurably(fresh, text, error)) {
+        fs::remove(fresh, ec);
         return false;
+    }
     fs::rename(fresh, path, ec);
     if (ec) {
         error = "cannot replace " + path + ": " + ec.message();
+        fs::remove(fresh, ec);
         return false;
     }
     return true;
+}
+
+bool SaveList(const std::string& path, const TListRows& rows, std::string& error) {
+    return WriteListFile(path, ListText(rows), error);
+}
+
+TListSaver::TListSaver(std::string path, std::function<void(const std::string&)> failed)
+    : path_(std::move(path))
+    , failed_(std::move(failed))
+    , thread_([this] { Run(); }) {}
+
+TListSaver::~TListSaver() {
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+void TListSaver::Save(const TListRows& rows) {
+    std::string text = ListText(rows);
+    {
+        std::lock_guard lock(mutex_);
+        waiting_ = std::move(text);
+    }
+    changed_.notify_all();
+}
+
+void TListSaver::Flush() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !waiting_ && !writing_; });
+}
+
+// Writes the newest list waiting until told to quit; what waits then is still written.
+void TListSaver::Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return waiting_ || quit_; });
+        if (!waiting_)
+            return;
+        const std::string text = std::move(*waiting_);
+        waiting_.reset();
+        writing_ = true;
+        lock.unlock();
+        std::string error;
+        if (!WriteListFile(path_, text, error) && failed_)
+            failed_(error);
+        lock.lock();
+        writing_ = false;
+        changed_.notify_all();
+    }
 }
 
 TLoadedList LoadList(const std::string& path) {

@@ -130,5 +130,30 @@ TEST(SavedListTest, AListThatCannotBeReadIsKeptBesideWithItsReason) {
     }
 }
 
+// Saves handed to the saver's thread in quick succession: the newest list is the one on disk.
+TEST(SavedListTest, TheSaverWritesTheNewestList) {
+    test::TempDir dir;
+    const std::string path = (dir / kSavedListName).string();
+    std::vector<std::unique_ptr<TlvFilesRecord>> records;
+    {
+        TListSaver saver(path, {});
+        for (int i = 0; i < 50; ++i) {
+            records.push_back(std::make_unique<TlvFilesRecord>());
+            records.back()->SourceFile = "/videos/" + std::to_string(i) + ".mp4";
+            TListRows rows;
+            for (const auto& record : records)
+                rows.emplace_back(record.get(), true);
+            saver.Save(rows);
+        }
+        saver.Flush();
+        EXPECT_EQ(LoadList(path).Rows.size(), 50u);
+        records.push_back(std::make_unique<TlvFilesRecord>());
+        saver.Save({{records.back().get(), false}});
+    } // destruction writes what waits
+    const TLoadedList loaded = LoadList(path);
+    ASSERT_EQ(loaded.Rows.size(), 1u);
+    EXPECT_FALSE(loaded.Rows[0].Checked);
+}
+
 } // namespace
 } // namespace tarnel
