@@ -65,7 +65,9 @@ TfrmProgress::TfrmProgress(TBatchRun& run, std::function<QImage()> latestFrame, 
     lblPictureFile_ = new QLabel(this);
     lblPictureFile_->setObjectName("lblPictureFile");
     lblPictureFile_->setAlignment(Qt::AlignCenter);
-    lblPictureFile_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    lblPictureFile_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    // One line tall whether or not it holds a name yet, so the window keeps its height.
+    lblPictureFile_->setFixedHeight(lblPictureFile_->fontMetrics().height() + 2);
     lblPictureFile_->hide();
 
     chkShutDown_ = new QCheckBox("Shut down computer after conversion", this);
@@ -203,7 +205,7 @@ void TfrmProgress::showEvent(QShowEvent* event) {
     lblPictureFile_->clear();
     // The name under the picture takes its room from the list, which scrolls: the window keeps
     // its designed height.
-    lvRunning_->setFixedHeight(kRunningListHeight - (jobs_ > 1 ? lblPictureFile_->sizeHint().height() : 0));
+    lvRunning_->setFixedHeight(kRunningListHeight - (jobs_ > 1 ? lblPictureFile_->height() : 0));
     setFixedSize(DesignedSize());
     lvRunning_->clear();
     running_.clear();
