@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sstream>
@@ -63,6 +64,31 @@ TEST_F(ConvertCommandTest, ConvertsGoodFilesAndNamesTheOthers) {
     options.profile = 9;
     EXPECT_EQ(cli::ConvertFiles(options, none, errors), 1);
     EXPECT_NE(errors.str().find("Unknown profile 9"), std::string::npos);
+}
+
+// A folder converts every file in it and below it; what is not media is skipped with its reason,
+// and a folder with no files at all is an error.
+TEST_F(ConvertCommandTest, AFolderConvertsItsFilesAndSkipsTheRest) {
+    const fs::path folder = home_.Home() / "in";
+    fs::create_directories(folder / "deeper");
+    fs::copy_file(Fixtures().h264AacMp4, folder / "deeper" / "clip.mp4");
+    std::ofstream(folder / "notes.txt") << "not media";
+    cli::ConvertOptions options;
+    options.profile = 404;
+    options.lengthSeconds = 1;
+    options.outputFolder = (home_.Home() / "out").string();
+    options.files = {folder.string()};
+    std::ostringstream out, errors;
+    EXPECT_EQ(cli::ConvertFiles(options, out, errors), 1) << "a skipped file makes the status 1";
+    EXPECT_TRUE(fs::exists(home_.Home() / "out" / "clip_(new).avi")) << out.str() << errors.str();
+    EXPECT_NE(errors.str().find("Skipped: " + (folder / "notes.txt").string()), std::string::npos)
+        << errors.str();
+
+    fs::create_directories(home_.Home() / "nothing");
+    options.files = {(home_.Home() / "nothing").string()};
+    std::ostringstream none, noneErrors;
+    EXPECT_EQ(cli::ConvertFiles(options, none, noneErrors), 1);
+    EXPECT_NE(noneErrors.str().find("No files to convert"), std::string::npos) << noneErrors.str();
 }
 
 // More side-by-side conversions than files: every file converts once.
