@@ -43,7 +43,11 @@ bool ReadAsMedia(const std::string& file, TFFConverter& converter, int32_t& leng
     input.FileName = file;
     const int task = converter.AddTask(file, &input);
     if (task < 0) {
-        reason = NotMediaReason(converter.LastError());
+        // The library's text names the file first; the message names it already.
+        std::string message = converter.LastError();
+        if (message.rfind(file + ": ", 0) == 0)
+            message.erase(0, file.size() + 2);
+        reason = NotMediaReason(message);
         return false;
     }
     TAVProbe* probe = converter.InputProbe(task, 0);

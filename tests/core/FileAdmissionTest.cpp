@@ -56,7 +56,10 @@ TEST_F(FileAdmissionTest, MediaIsAdmittedAndTheRestRefusedWithItsReason) {
     EXPECT_EQ(admission.Admitted[1].File, Path("music/deep/a.mp4"));
     ASSERT_EQ(admission.Refused.size(), 3u);
     EXPECT_EQ(admission.Refused[0].File, Path("music/notes.txt"));
-    EXPECT_EQ(admission.Refused[0].Reason.rfind("is not a media file", 0), 0u) << admission.Refused[0].Reason;
+    EXPECT_EQ(admission.Refused[0].Reason.rfind("is not a media file (", 0), 0u)
+        << admission.Refused[0].Reason;
+    EXPECT_EQ(admission.Refused[0].Reason.find(Path("music/notes.txt")), std::string::npos)
+        << "the file is named once, by the message: " << admission.Refused[0].Reason;
     EXPECT_EQ(admission.Refused[1].Reason, "is in the list already");
     EXPECT_EQ(admission.Refused[2].File, Path("music/empty"));
     EXPECT_EQ(admission.Refused[2].Reason, "has nothing to convert");
