@@ -234,17 +234,7 @@ QVBoxLayout* TfrmCrop::BuildPlayerControls() {
     trcVolume_->setFixedSize(150, 20);
     MakeHostDrawnBar(*trcVolume_);
 
-    auto* row = new QHBoxLayout;
-    row->setSpacing(0);
-    row->addWidget(btnPlay_);
-    row->addSpacing(4);
-    row->addWidget(btnPause_);
-    row->addSpacing(4);
-    row->addWidget(btnStop_);
-    row->addSpacing(6);
-    row->addWidget(lblTime_);
-    row->addWidget(lblPTS_);
-    row->addStretch(1);
+    QHBoxLayout* row = MakeTransportRow(btnPlay_, btnPause_, btnStop_, lblTime_, lblPTS_);
     row->addWidget(btnMute_);
     row->addSpacing(3);
     row->addWidget(trcVolume_);
@@ -373,15 +363,7 @@ QHBoxLayout* TfrmCrop::BuildButtons() {
     connect(defaults, &QPushButton::clicked, this, &TfrmCrop::DefaultClick);
     connect(ok, &QPushButton::clicked, this, &TfrmCrop::OkClick);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto* row = new QHBoxLayout;
-    row->setSpacing(8);
-    row->addWidget(defaults);
-    row->addStretch(1);
-    row->addWidget(ok);
-    row->addWidget(cancel);
-    for (QPushButton* button : {defaults, ok, cancel})
-        button->setMinimumSize(88, 28);
-    return row;
+    return MakeButtonRow(defaults, ok, cancel);
 }
 
 int TfrmCrop::Edit(TFileRow& row) {

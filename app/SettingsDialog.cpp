@@ -9,6 +9,7 @@
 #include "core/ShellServices.h"
 #include "skin/SkinPictures.h"
 #include "widgets/CatalogueList.h"
+#include "widgets/DialogBars.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -197,15 +198,7 @@ QHBoxLayout* TfrmSettings::BuildButtonRow() {
     connect(defaults, &QPushButton::clicked, this, &TfrmSettings::DefaultClick);
     connect(ok, &QPushButton::clicked, this, &TfrmSettings::OkClick);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto* row = new QHBoxLayout;
-    row->setSpacing(8);
-    row->addWidget(defaults);
-    row->addStretch(1);
-    row->addWidget(ok);
-    row->addWidget(cancel);
-    for (QPushButton* button : {defaults, ok, cancel})
-        button->setMinimumSize(88, 28);
-    return row;
+    return MakeButtonRow(defaults, ok, cancel);
 }
 
 // A caption above its list, in a group's column of fields.

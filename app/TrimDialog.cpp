@@ -142,17 +142,7 @@ QHBoxLayout* TfrmTrim::BuildTransportRow() {
     connect(edtStart_, &QLineEdit::editingFinished, this, [this] { TypedStart(); });
     connect(edtTrimLength_, &QLineEdit::editingFinished, this, [this] { TypedEnd(); });
 
-    auto* row = new QHBoxLayout;
-    row->setSpacing(0);
-    row->addWidget(btnPlay_);
-    row->addSpacing(4);
-    row->addWidget(btnPause_);
-    row->addSpacing(4);
-    row->addWidget(btnStop_);
-    row->addSpacing(6);
-    row->addWidget(lblTime_);
-    row->addWidget(lblPTS_);
-    row->addStretch(1);
+    QHBoxLayout* row = MakeTransportRow(btnPlay_, btnPause_, btnStop_, lblTime_, lblPTS_);
     row->addWidget(FieldCaption(this, "Trim Start: "));
     row->addWidget(edtStart_);
     row->addSpacing(30);

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QPushButton>
 #include <QToolButton>
 #include <cmath>
 
@@ -114,6 +115,34 @@ QString ClockText(int64_t seconds) {
 
 QString PlayedClockText(int64_t seconds) {
     return ClockText(seconds) + " / ";
+}
+
+QHBoxLayout* MakeTransportRow(QToolButton* play, QToolButton* pause, QToolButton* stop, QLabel* time,
+                              QLabel* duration) {
+    auto* row = new QHBoxLayout;
+    row->setSpacing(0);
+    row->addWidget(play);
+    row->addSpacing(4);
+    row->addWidget(pause);
+    row->addSpacing(4);
+    row->addWidget(stop);
+    row->addSpacing(6);
+    row->addWidget(time);
+    row->addWidget(duration);
+    row->addStretch(1);
+    return row;
+}
+
+QHBoxLayout* MakeButtonRow(QPushButton* defaults, QPushButton* ok, QPushButton* cancel) {
+    auto* row = new QHBoxLayout;
+    row->setSpacing(8);
+    row->addWidget(defaults);
+    row->addStretch(1);
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    for (QPushButton* button : {defaults, ok, cancel})
+        button->setMinimumSize(88, 28);
+    return row;
 }
 
 } // namespace tarnel

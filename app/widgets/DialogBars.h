@@ -8,6 +8,8 @@
 #include <cstdint>
 
 class QDialog;
+class QPushButton;
+class QLabel;
 class QHBoxLayout;
 class QPainter;
 class QToolButton;
@@ -35,6 +37,12 @@ void MakeHostDrawnBar(TTrackBar2& bar, TTrackDrawing track = TTrackDrawing::Play
 void DrawPlayerBar(TTrackBar2& bar, QPainter& painter);
 // The position for a drag to `x` over a bar of `span` usable pixels: x / span × maximum, rounded.
 int BarPositionAt(const TTrackBar2& bar, int x, double span);
+// Play, Pause and Stop with the time labels after them, then a stretch: the start of the preview
+// row that the host continues with its own controls.
+QHBoxLayout* MakeTransportRow(QToolButton* play, QToolButton* pause, QToolButton* stop, QLabel* time,
+                              QLabel* duration);
+// "&Default" at the left, "Ok" and "Cancel" at the right, all of one least size.
+QHBoxLayout* MakeButtonRow(QPushButton* defaults, QPushButton* ok, QPushButton* cancel);
 // Whole seconds as H:MM:SS.
 QString ClockText(int64_t seconds);
 // The played time as it stands before the length: "H:MM:SS / ".
