@@ -159,13 +159,7 @@ QHBoxLayout* TfrmTrim::BuildButtonRow() {
     connect(defaults, &QPushButton::clicked, this, &TfrmTrim::DefaultClick);
     connect(ok, &QPushButton::clicked, this, &TfrmTrim::OkClick);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto* row = new QHBoxLayout;
-    row->setSpacing(8);
-    row->addWidget(defaults);
-    row->addStretch(1);
-    row->addWidget(ok);
-    row->addWidget(cancel);
-    return row;
+    return MakeButtonRow(defaults, ok, cancel);
 }
 
 TfrmTrim::~TfrmTrim() = default;
