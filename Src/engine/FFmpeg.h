@@ -6,6 +6,7 @@
 #include "base/BitmapConverter.h"
 #include "base/ConvertThread.h"
 #include "base/FrameHook.h"
+#include "base/InputWatch.h"
 #include "base/LibHandles.h"
 #include "base/ManualResetEvent.h"
 #include "engine/EngineOptions.h"
@@ -50,6 +51,7 @@ struct TMetadataMap {
 // only parameters), created when the file is opened and owned here.
 struct TInputFile {
     InputContextPtr Context;
+    std::string FileName; // as the user gave it
     std::vector<CodecContextPtr> Codecs; // index = stream index
 };
 
@@ -122,6 +124,12 @@ public:
     void SetVerbosity(int32_t level) { Opt.Verbosity = level; }
     void SetPreviewFlags(uint8_t flags);
     void SetStartTime(int64_t us);
+    // How long an input may give nothing (opening, analysing, each read of a run) before it fails
+    // with "NAME: no answer within N s"; seconds, default 30. A Stop from another thread ends an
+    // AddInputFile in progress with "NAME: stopped".
+    void SetTimeout(double seconds) { inputWatch_.SetTimeout(seconds); }
+    double Timeout() const { return inputWatch_.Timeout(); }
+
     void SetRecordingTime(int64_t us);
     void SetProgramID(int32_t id);
     void SetAudioVolume(int32_t volume);
@@ -386,3 +394,5 @@ private:
 };
 
 } // namespace tarnel
+    TInputWatch inputWatch_{&stopRequested_}; // the inputs' interrupt callback
+    std::string inputFailure_;   // an input that stopped answering during the run; fails it at its end

@@ -101,8 +101,9 @@ bool SelectProgram(AVFormatContext* context, int id) {
     return found;
 }
 
-bool ProbeStreams(AVFormatContext* context) {
+bool ProbeStreams(AVFormatContext* context, TInputWatch& watch) {
     std::lock_guard lock(CodecLock());
+    watch.Arm();
     return avformat_find_stream_info(context, nullptr) >= 0;
 }
 
@@ -178,6 +179,10 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName) {
     if (!ReadyForFiles())
         return false;
     ConsumedInputOptions consumed(Opt);
+    // A stop of an earlier run or open is not meant for this open; one from now on is.
+    if (!running_)
+        stopRequested_ = false;
+    TOpenScope opening(inputWatch_);
     if (inputFileCount_ >= kMaxFiles) {
         lastError_ = Format("Too many input files (at most %d)", kMaxFiles);
         return false;
@@ -195,7 +200,12 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName) {
         Opt.ProgramId = 0;
     }
 
-    if (!ProbeStreams(ctx) && Opt.Verbosity >= 0) {
+    const bool probed = ProbeStreams(ctx, inputWatch_);
+    if (std::string cut = inputWatch_.Interruption(fileName); !cut.empty()) {
+        lastError_ = std::move(cut);
+        return false;
+    }
+    if (!probed && Opt.Verbosity >= 0) {
         lastError_ = Format("%s: could not find codec parameters", fileName.c_str());
         Logger().Log(this, llVerbose, lastError_);
         return false;
@@ -205,6 +215,7 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName) {
         return false;
     }
 
+    inputWatch_.Arm();
     const int64_t timestamp = SeekToStart(ctx, Opt, fileName, this);
     Opt.StartTime = 0;
 
@@ -233,15 +244,16 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName) {
     if (Opt.Verbosity >= 0)
         av_dump_format(ctx, inputFileCount_, fileName.c_str(), 0);
     input->Context = std::move(context);
+    input->FileName = fileName;
     InputFiles[inputFileCount_] = std::move(input);
     ++inputFileCount_;
     return true;
 }
 
-// A read that waits for a network peer ends as soon as a stop is requested. Outputs have none:
-// their trailers are still written after a stop.
+// A read that waits for a network peer ends as soon as a stop is requested or the time-out passes.
+// Outputs have none: their trailers are still written after a stop.
 AVIOInterruptCB TCustomFFmpeg::StopInterrupt() {
-    return {[](void* engine) { return static_cast<TCustomFFmpeg*>(engine)->StopRequested() ? 1 : 0; }, this};
+    return inputWatch_.Callback();
 }
 
 bool TCustomFFmpeg::OpenInput(const std::string& fileName, InputContextPtr& context) {
@@ -251,6 +263,7 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName, InputContextPtr& cont
     if (!allocated)
         throw FFmpegException("avformat_alloc_context failed");
     DictionaryPtr options = OpeningOptions(Opt);
+    inputWatch_.AddProtocolOptions(options);
     if (Generic)
         ApplyContextOptions(allocated.get(), Generic->FormatContext.get(), AV_OPT_FLAG_DECODING_PARAM);
     if (!ForceInputDecoders(allocated.get()))
@@ -261,10 +274,11 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName, InputContextPtr& cont
     // avformat_open_input frees the context on failure and leaves the unused options in `rawOptions`.
     AVFormatContext* ctx = allocated.release();
     AVDictionary* rawOptions = options.release();
+    inputWatch_.Arm();
     const int code = avformat_open_input(&ctx, ToLibraryName(fileName).c_str(), format, &rawOptions);
     av_dict_free(&rawOptions);
     if (code < 0) {
-        lastError_ = ErrorText(fileName, code);
+        lastError_ = inputWatch_.FailureText(fileName, code);
         return false;
     }
     context.reset(ctx);

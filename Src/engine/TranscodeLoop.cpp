@@ -22,6 +22,14 @@ namespace {
 
 constexpr int kNoFile = -1;
 
+// A read that waited longer than the time-out: the interrupt callback cut it short, or the
+// protocol's own time-out ended it. The demuxer may still hand out what it holds before it reports
+// the end of the file, so the caller remembers it until then.
+bool InputGaveNoAnswer(const AVFormatContext* input, int code, const TInputWatch& watch) {
+    const int timedOut = AVERROR(ETIMEDOUT);
+    return watch.TimedOut() || code == timedOut || (input->pb && input->pb->error == timedOut);
+}
+
 int MediaIndex(const TOutputStreamState& ost) {
     const int type = ost.Stream->codecpar->codec_type;
     return type >= 0 && type < kMediaTypeCount ? type : -1;
@@ -83,6 +91,7 @@ void TCustomFFmpeg::Transcode() {
     TTranscodeRun& run = *Runs;
     run.DecodedFrame = MakeFrame();
     run.EncodedPacket = MakePacket();
+    inputFailure_.clear();
     try {
         SetUpTranscode(run);
         RunMainLoop(run);
@@ -92,6 +101,9 @@ void TCustomFFmpeg::Transcode() {
         throw;
     }
     Runs.reset();
+    // The output got its trailer; the run still failed.
+    if (!inputFailure_.empty())
+        throw FFmpegException(inputFailure_);
     SetFinished(!StopRequested());
 }
 
@@ -102,6 +114,7 @@ void TCustomFFmpeg::RunMainLoop(TTranscodeRun& run) {
     run.NoPacket.fill(false);
     run.NoPacketCount = 0;
     PacketPtr packet = MakePacket();
+    std::array<bool, kMaxFiles> stalled{};
 
     while (!CheckStopAndPause()) {
         const int fileIndex = ChooseInputFile(run);
@@ -118,11 +131,18 @@ void TCustomFFmpeg::RunMainLoop(TTranscodeRun& run) {
             break;
 
         AVFormatContext* input = InputFiles[fileIndex]->Context.get();
+        inputWatch_.Arm();
         const int ret = av_read_frame(input, packet.get());
+        inputWatch_.Disarm();
+        stalled[fileIndex] = stalled[fileIndex] || InputGaveNoAnswer(input, ret, inputWatch_);
         if (ret == AVERROR(EAGAIN)) {
             run.NoPacket[fileIndex] = true;
             ++run.NoPacketCount;
             continue;
+        }
+        if (ret < 0 && stalled[fileIndex] && !StopRequested()) {
+            inputFailure_ = inputWatch_.TimeoutText(InputFiles[fileIndex]->FileName);
+            break;
         }
         if (ret < 0) {
             run.InputFileStates[fileIndex].EofReached = true;
