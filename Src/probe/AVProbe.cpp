@@ -58,8 +58,9 @@ int64_t CreationTime(const AVDictionary* metadata) {
     return us / AV_TIME_BASE;
 }
 
-bool ProbeStreams(AVFormatContext* context) {
+bool ProbeStreams(AVFormatContext* context, TInputWatch& watch) {
     std::lock_guard lock(CodecLock());
+    watch.Arm();
     return avformat_find_stream_info(context, nullptr) >= 0;
 }
 
@@ -115,15 +116,28 @@ bool TAVProbe::Open(const std::string& fileName, const std::string& formatName) 
             return false;
         }
     }
+    TOpenScope opening(watch_);
+    DictionaryPtr options;
+    watch_.AddProtocolOptions(options);
+    AVDictionary* rawOptions = options.release();
+    const AVIOInterruptCB interrupt = watch_.Callback();
     AVFormatContext* opened = nullptr;
-    const int code = OpenInputContext(&opened, fileName, format, nullptr);
+    watch_.Arm();
+    const int code = OpenInputContext(&opened, fileName, format, &rawOptions, &interrupt);
+    av_dict_free(&rawOptions);
     if (code < 0) {
-        Fail(ErrorText(fileName, code));
+        Fail(watch_.FailureText(fileName, code));
         Close();
         return false;
     }
     owned_.reset(opened);
-    if (!ProbeStreams(opened)) {
+    const bool probed = ProbeStreams(opened, watch_);
+    if (std::string cut = watch_.Interruption(fileName); !cut.empty()) {
+        Fail(cut);
+        Close();
+        return false;
+    }
+    if (!probed) {
         lastError_ = Format("%s: could not find codec parameters", fileName.c_str());
         Close();
         return false;

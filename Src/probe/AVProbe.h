@@ -7,6 +7,7 @@
 // the probe is closed, attached elsewhere or destroyed. A probe is used from one thread at a time.
 #pragma once
 
+#include "base/InputWatch.h"
 #include "base/LibHandles.h"
 
 #include <cstdint>
@@ -103,6 +104,13 @@ public:
     // is empty. False with LastError set when the file cannot be opened or analysed. Throws
     // FFmpegException when a needed library is not loaded.
     bool Open(const std::string& fileName, const std::string& formatName = {});
+    // From another thread: an Open in progress returns false with "NAME: stopped" as soon as the
+    // library checks for it; without one it does nothing. The probe stays usable.
+    void Stop() { watch_.RequestStop(); }
+    // How long Open waits for an input that gives nothing before it fails with "NAME: no answer
+    // within N s"; seconds, default 30.
+    void SetTimeout(double seconds) { watch_.SetTimeout(seconds); }
+    double Timeout() const { return watch_.Timeout(); }
     // Refers to an opened context without owning it (see the top of this file); null only closes.
     // Throws FFmpegException when a needed library is not loaded.
     void Attach(AVFormatContext* context);
@@ -159,6 +167,7 @@ private:
     void AppendProgramLines(std::vector<std::string>& lines, const AVProgram* program) const;
     void AppendStreamLines(std::vector<std::string>& lines, unsigned index) const;
 
+    TInputWatch watch_;                  // the interrupt callback of the context Open makes
     InputContextPtr owned_;              // the context Open made; empty when attached
     AVFormatContext* context_ = nullptr; // the context described: owned_ or an attached one
     std::string lastError_;
