@@ -255,6 +255,7 @@ int ConvertFiles(const ConvertOptions& given, std::ostream& out, std::ostream& e
         return 1;
     }
     ApplyPrioritySetting(converter, settings.Priority());
+    converter.SetTimeout(options.timeoutSeconds);
     converter.SetTriggerEventInMainThread(false);
     TFrameHookRenderer renderer([&errors](const std::string& warning) { errors << warning << "\n"; });
     const int jobs = std::max(1, options.jobs);

@@ -20,6 +20,7 @@ struct ConvertOptions {
     std::string audioTracks;         // first or all; empty: the profile's own
     std::vector<std::string> layers; // watermark layers, key=value lists
     int32_t jobs = 1;                // conversions side by side
+    double timeoutSeconds = 30;      // how long an input may give nothing
     std::vector<std::string> files;
 };
 

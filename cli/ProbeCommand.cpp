@@ -7,10 +7,12 @@
 
 namespace tarnel::cli {
 
-int ProbeFiles(const std::vector<std::string>& files, std::ostream& out, std::ostream& errors) {
+int ProbeFiles(const std::vector<std::string>& files, std::ostream& out, std::ostream& errors,
+               double timeoutSeconds) {
     int status = 0;
     bool first = true;
     TAVProbe probe;
+    probe.SetTimeout(timeoutSeconds);
     for (const std::string& file : files) {
         try {
             if (!probe.Open(file)) {

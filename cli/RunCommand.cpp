@@ -98,11 +98,12 @@ int RunToTheEnd(TCustomFFmpeg& engine) {
 
 } // namespace
 
-int RunEngine(const std::vector<std::string>& args, bool join) {
+int RunEngine(const std::vector<std::string>& args, bool join, double timeoutSeconds) {
     try {
         const std::vector<EngineArgument> arguments = ParseEngineArguments(args);
         TCustomFFmpeg engine;
         engine.Reset();
+        engine.SetTimeout(timeoutSeconds);
         for (const EngineArgument& argument : arguments) {
             if (!Apply(engine, argument, join))
                 return 1;

@@ -5,6 +5,7 @@
 #include "ProbeCommand.h"
 #include "ProfilesCommand.h"
 #include "RunCommand.h"
+#include "TimeoutOption.h"
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
 #include "base/MainThread.h"
@@ -40,6 +41,19 @@ void RouteLogToStderr(tarnel::TLogLevel least) {
         });
 }
 
+constexpr const char* kTimeoutHelp =
+    "Fail an input that gives nothing (a network address that never answers or stalls) after SECONDS "
+    "(default 30)";
+
+// --timeout of a command, checked as it is read.
+void AddTimeoutOption(CLI::App& command, double& seconds) {
+    command.add_option("--timeout", seconds, kTimeoutHelp)
+        ->type_name("SECONDS")
+        ->capture_default_str()
+        ->check(CLI::Validator([](std::string& text) { return tarnel::cli::TimeoutProblem(text); }, "",
+                               "SECONDS"));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -58,12 +72,16 @@ int main(int argc, char** argv) {
                "file names, in order (e.g. run -i in.mp4 -vcodec libx264 out.mkv)");
     bool join = false;
     run->add_flag("--join", join, "The output joins all inputs into one file");
+    double runTimeout = tarnel::TInputWatch::kDefaultSeconds;
+    AddTimeoutOption(*run, runTimeout);
     run->prefix_command();
 
     CLI::App* probe =
         app.add_subcommand("probe", "Describe media files: container, size, duration, tags and streams");
     std::vector<std::string> probeFiles;
     probe->add_option("FILE", probeFiles, "Media files to describe")->required();
+    double probeTimeout = tarnel::TInputWatch::kDefaultSeconds;
+    AddTimeoutOption(*probe, probeTimeout);
 
     CLI::App* play = app.add_subcommand(
         "play", "Play a media file in a window of its own (with SDL's dummy drivers where there is no "
@@ -131,6 +149,7 @@ int main(int argc, char** argv) {
     convert->add_option("--jobs", convertOptions.jobs, "Convert N files side by side (default 1)")
         ->type_name("N")
         ->check(CLI::Range(1, 64));
+    AddTimeoutOption(*convert, convertOptions.timeoutSeconds);
     convert
         ->add_option("FILE", convertOptions.files,
                      "Media files, or folders whose files (and their subfolders') are converted")
@@ -155,13 +174,22 @@ int main(int argc, char** argv) {
     }
     if (run->parsed()) {
         std::vector<std::string> engineArgs;
-        for (const std::string& arg : run->remaining()) {
-            if (arg == "--join")
+        const std::vector<std::string> rest = run->remaining();
+        for (size_t i = 0; i < rest.size(); ++i) {
+            if (rest[i] == "--join") {
                 join = true;
-            else
-                engineArgs.push_back(arg);
+            } else if (rest[i] == "--timeout") {
+                const std::string value = i + 1 < rest.size() ? rest[++i] : std::string();
+                if (const std::string problem = tarnel::cli::TimeoutProblem(value); !problem.empty()) {
+                    std::cerr << "--timeout: " << problem << "\n";
+                    return static_cast<int>(CLI::ExitCodes::ValidationError);
+                }
+                runTimeout = *tarnel::cli::ParseTimeout(value);
+            } else {
+                engineArgs.push_back(rest[i]);
+            }
         }
-        return tarnel::cli::RunEngine(engineArgs, join);
+        return tarnel::cli::RunEngine(engineArgs, join, runTimeout);
     }
     if (convert->parsed())
         return tarnel::cli::ConvertFiles(convertOptions, std::cout, std::cerr);
@@ -170,7 +198,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (probe->parsed())
-        return tarnel::cli::ProbeFiles(probeFiles, std::cout, std::cerr);
+        return tarnel::cli::ProbeFiles(probeFiles, std::cout, std::cerr, probeTimeout);
     if (play->parsed()) {
         if (seek->count() > 0)
             playOptions.seekSeconds = seekSeconds;

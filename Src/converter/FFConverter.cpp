@@ -68,6 +68,27 @@ void SetIntIfPositive(TCustomFFmpeg& engine, const char* name, int32_t value) {
         engine.SetIntOption(name, value);
 }
 
+// Makes the task AddTask is opening reachable by Stop from another thread while the open lasts.
+class OpeningTask {
+public:
+    OpeningTask(std::mutex& mutex, TFFmpeg*& slot, TFFmpeg& task)
+        : mutex_(mutex)
+        , slot_(slot) {
+        std::lock_guard lock(mutex_);
+        slot_ = &task;
+    }
+    ~OpeningTask() {
+        std::lock_guard lock(mutex_);
+        slot_ = nullptr;
+    }
+    OpeningTask(const OpeningTask&) = delete;
+    OpeningTask& operator=(const OpeningTask&) = delete;
+
+private:
+    std::mutex& mutex_;
+    TFFmpeg*& slot_;
+};
+
 std::string TargetNorm(int norm) {
     switch (norm) {
     case 1:
@@ -167,7 +188,13 @@ int TCustomFFConverter::AddTask(const std::string& fileName, TInputOptions* opti
             task->SetStartTime(options->StartTime);
             task->SetProgramID(options->ProgramID);
         }
-        if (!task->AddInputFile(fileName)) {
+        task->SetTimeout(timeout_);
+        bool opened = false;
+        {
+            OpeningTask opening(openingMutex_, opening_, *task);
+            opened = task->AddInputFile(fileName);
+        }
+        if (!opened) {
             lastError_ = task->LastError();
             return -1;
         }
@@ -383,6 +410,11 @@ void TCustomFFConverter::ClearTasks() {
     allDone_ = false;
     working_ = false;
     background_ = false;
+}
+
+void TCustomFFConverter::SetTimeout(double seconds) {
+    probe_.SetTimeout(seconds);
+    timeout_ = probe_.Timeout();
 }
 
 void TCustomFFConverter::SetPreview(bool value) {

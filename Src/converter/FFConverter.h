@@ -95,6 +95,11 @@ public:
     int TaskCount() const;
     TAVProbe* InputProbe(int taskIndex, int inputIndex) const;
     TAVProbe& Probe() { return probe_; }
+    // How long an input may give nothing (AddTask's open, Probe's open, each read of a run) before
+    // it fails with "NAME: no answer within N s"; seconds, default 30. Applies to the tasks added
+    // from now on and to Probe.
+    void SetTimeout(double seconds);
+    double Timeout() const { return timeout_; }
     const std::string& LastError() const { return lastError_; }
 
     // N > 0: up to N tasks at once on their own threads, returning at once; N <= 0: every task in
@@ -102,6 +107,9 @@ public:
     void StartTask(int count);
     void Pause();
     void Resume();
+    // Ends the run (its tasks stop, those not started report as not finished). From another thread
+    // it also ends an AddTask or a Probe().Open that waits for its input: that call fails with
+    // "NAME: stopped", and the component stays usable.
     void Stop(bool wait);
 
     bool Preview() const { return preview_; }
@@ -149,6 +157,9 @@ private:
 
     TAVProbe probe_;
     std::vector<std::unique_ptr<TFFmpeg>> tasks_;
+    double timeout_ = TInputWatch::kDefaultSeconds;
+    std::mutex openingMutex_;
+    TFFmpeg* opening_ = nullptr; // the task whose input AddTask is opening; guarded by openingMutex_
     std::string lastError_;
     int verbosity_ = 1;
     bool preview_ = false;

@@ -72,8 +72,17 @@ void TCustomFFConverter::Resume() {
 
 void TCustomFFConverter::Stop(bool wait) {
     {
+        std::lock_guard opening(openingMutex_);
+        if (opening_)
+            opening_->Stop(false);
+    }
+    probe_.Stop();
+    {
         std::lock_guard lock(terminateLock_);
         remaining_ = 0;
+        // Without a run there is nothing more to stop, and AddTask may be changing the task list.
+        if (!working_)
+            return;
     }
     for (auto& task : tasks_)
         task->StopOrTerminate(wait);
