@@ -305,6 +305,7 @@ void TCustomFFConverter::ApplyOutputOptions(TFFmpeg& task, const TOutputOptions&
     task.SetOption("alang", o.AudioLanguage);
     task.SetAudioSync(o.AudioSync);
     SetIfNotEmpty(task, "atag", o.AudioTag);
+    SetIfNotEmpty(task, "af", o.AudioFilters);
     if (o.DisableVideo)
         task.SetOption("vn", "1");
     SetIfNotEmpty(task, "r", o.FrameRate);

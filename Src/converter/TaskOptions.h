@@ -51,6 +51,7 @@ struct TOutputOptions {
     std::string AudioLanguage;
     int32_t AudioSync = 0;
     std::string AudioTag;
+    std::string AudioFilters; // audio filter graph ("af", e.g. "volume=0.5"); empty: none
     std::string VideoCodec;
     std::string VideoPreset;
     bool DisableVideo = false;

@@ -115,28 +115,37 @@ void TCustomFFmpeg::CreateResampler(TOutputStreamState& ost, const AVFrame* samp
         throw FFmpegException(Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
                                      samples->ch_layout.nb_channels, samples->sample_rate,
                                      codec->ch_layout.nb_channels, codec->sample_rate));
-    ost.ResamplerInput = {samples->format, samples->sample_rate, samples->ch_layout.nb_channels,
-                          av_channel_layout_subset(&samples->ch_layout, ~uint64_t{0})};
+    ost.ResamplerInput = SampleShapeOf(samples);
+}
+
+TSampleShape SampleShapeOf(const AVFrame* samples) {
+    return {samples->format, samples->sample_rate, samples->ch_layout.nb_channels,
+            av_channel_layout_subset(&samples->ch_layout, ~uint64_t{0})};
 }
 
 void TCustomFFmpeg::DoAudioOut(TTranscodeRun& run, TOutputStreamState& ost, TInputStream& ist,
                                AVFrame* samples) {
+    if (!ost.Setup->AudioFilters.empty())
+        FilterAudio(run, ost, ist, samples);
+    else
+        QueueAudio(run, ost, ist, samples, ost.SyncInput->Pts);
+}
+
+void TCustomFFmpeg::QueueAudio(TTranscodeRun& run, TOutputStreamState& ost, TInputStream& ist,
+                               AVFrame* samples, int64_t inputPts) {
     const AVCodecContext* codec = ost.Codec;
     const bool differs = codec->sample_rate != samples->sample_rate || codec->sample_fmt != samples->format ||
                          !SameLayout(codec->ch_layout, samples->ch_layout);
-    // A new resampler when the decoded samples change (a new input in join mode, a decoder that
-    // changes its output).
-    const bool inputChanged =
-        ost.ResamplerInput.Format != samples->format || ost.ResamplerInput.Rate != samples->sample_rate ||
-        ost.ResamplerInput.Channels != samples->ch_layout.nb_channels ||
-        ost.ResamplerInput.Mask != av_channel_layout_subset(&samples->ch_layout, ~uint64_t{0});
+    // A new resampler when the samples change (a new input in join mode, a decoder that changes its
+    // output).
+    const bool inputChanged = ost.ResamplerInput != SampleShapeOf(samples);
     if ((differs || ost.AudioResample) && (!ost.Resampler || inputChanged))
         CreateResampler(ost, samples);
     else if (!differs && !ost.AudioResample)
         ost.Resampler.reset();
 
     int skipInput = 0;
-    if (!SynchroniseAudio(ost, ist, samples, skipInput))
+    if (!SynchroniseAudio(ost, ist, samples, inputPts, skipInput))
         return;
     const int inputCount = samples->nb_samples - skipInput;
     if (ost.Resampler) {
@@ -155,13 +164,14 @@ void TCustomFFmpeg::DoAudioOut(TTranscodeRun& run, TOutputStreamState& ost, TInp
     EncodeWholeFrames(run, ost, false);
 }
 
-// Keeps the output in step with the input timestamps. False when nothing of the block is left;
-// `skipInput` is how many input samples at the start of the block are discarded.
+// Keeps the output in step with the input timestamps; `inputPts` (µs) is where the block starts.
+// False when nothing of the block is left; `skipInput` is how many input samples at the start of
+// the block are discarded.
 bool TCustomFFmpeg::SynchroniseAudio(TOutputStreamState& ost, TInputStream& ist, const AVFrame* samples,
-                                     int& skipInput) {
+                                     int64_t inputPts, int& skipInput) {
     const AVCodecContext* codec = ost.Codec;
     const int64_t queued = av_audio_fifo_size(ost.Fifo.get());
-    const double inputPosition = (ost.SyncInput->Pts - Opt.StartTime) / 1000000.0 * codec->sample_rate;
+    const double inputPosition = (inputPts - Opt.StartTime) / 1000000.0 * codec->sample_rate;
     // Samples must run on without gaps where the muxer counts them instead of reading timestamps.
     const int audioSync = ost.SampleAccurate ? std::max(Opt.AudioSync, 1) : Opt.AudioSync;
     if (audioSync == 0) {

@@ -73,6 +73,7 @@ struct TOptionState {
     std::string AudioCodecName;
     uint32_t AudioCodecTag = 0;
     std::string AudioLanguage;
+    std::string AudioFilters; // "af": the filter graph of the next audio stream created
     bool SubtitleDisable = false;
     std::string SubtitleCodecName;
     std::string SubtitleLanguage;

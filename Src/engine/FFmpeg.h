@@ -62,6 +62,7 @@ struct TOutputStream {
     bool StreamCopy = false;          // copy packets instead of encoding
     const AVCodec* Encoder = nullptr; // the encoder chosen by name, or null (chosen by id)
     DictionaryPtr EncoderOptions;     // options that only the encoder knows, applied when it is opened
+    std::string AudioFilters;         // audio filter graph between the decoder and the encoder, or empty
 };
 
 // One output: the library's context and its streams. Closing it closes the byte stream, frees the
@@ -83,6 +84,9 @@ void UprightSize(const TInputStream& ist, int& width, int& height);
 
 // Held by SetPreviewFlags and for the whole of each preview delivery, across all engines.
 std::mutex& PreviewLock();
+
+// The format, rate and channels of a block of samples.
+TSampleShape SampleShapeOf(const AVFrame* samples);
 
 // Scales decoded samples by volume / 256 (256 leaves them unchanged), clamping integer samples.
 void ApplyVolume(AVFrame* frame, int volume);
@@ -120,16 +124,16 @@ public:
     bool AddInputFile(const std::string& fileName);
     int32_t AddOutputFile(const std::string& fileName, bool join = false);
 
-    // Typed setters used by the conversion component.
-    void SetVerbosity(int32_t level) { Opt.Verbosity = level; }
-    void SetPreviewFlags(uint8_t flags);
-    void SetStartTime(int64_t us);
     // How long an input may give nothing (opening, analysing, each read of a run) before it fails
     // with "NAME: no answer within N s"; seconds, default 30. A Stop from another thread ends an
     // AddInputFile in progress with "NAME: stopped".
     void SetTimeout(double seconds) { inputWatch_.SetTimeout(seconds); }
     double Timeout() const { return inputWatch_.Timeout(); }
 
+    // Typed setters used by the conversion component.
+    void SetVerbosity(int32_t level) { Opt.Verbosity = level; }
+    void SetPreviewFlags(uint8_t flags);
+    void SetStartTime(int64_t us);
     void SetRecordingTime(int64_t us);
     void SetProgramID(int32_t id);
     void SetAudioVolume(int32_t volume);
@@ -144,6 +148,10 @@ public:
     }
     // The output's creation time, in seconds since 1970 (the "timestamp" option without parsing).
     void SetRecordingTimestamp(int64_t seconds) { Opt.RecordingTimestamp = seconds; }
+    // Replaces the audio filter graph (the text of "af") of every encoded audio stream of the
+    // outputs added so far; an empty text removes it. Call it after the outputs are added and before
+    // Start. Copied streams are not decoded and never filtered.
+    void SetOutputAudioFilters(const std::string& graph);
 
     // Callback slots, filled before Start; an empty slot is skipped.
     THookCallback HookCallback;
@@ -281,7 +289,8 @@ protected:
     void WriteVideoStats(TOutputStreamState& ost, int frameSize);
     // Audio (AudioOutput.cpp).
     void CreateResampler(TOutputStreamState& ost, const AVFrame* samples);
-    bool SynchroniseAudio(TOutputStreamState& ost, TInputStream& ist, const AVFrame* samples, int& skipInput);
+    bool SynchroniseAudio(TOutputStreamState& ost, TInputStream& ist, const AVFrame* samples,
+                          int64_t inputPts, int& skipInput);
     void InsertSilence(TOutputStreamState& ost, int64_t outputCount, int64_t inputCount);
     const AVFrame* Resample(TOutputStreamState& ost, const AVFrame* samples, int skip, int count);
     void EncodeWholeFrames(TTranscodeRun& run, TOutputStreamState& ost, bool flush);
@@ -289,6 +298,18 @@ protected:
     void FlushAudioFifo(TTranscodeRun& run, TOutputStreamState& ost);
     void PadAudioToPictures(TTranscodeRun& run, TOutputStreamState& ost);
     void WriteSilenceToFifo(TOutputStreamState& ost, int count);
+    // Resampling, synchronisation against `inputPts` (µs) and the FIFO, for one block of samples.
+    void QueueAudio(TTranscodeRun& run, TOutputStreamState& ost, TInputStream& ist, AVFrame* samples,
+                    int64_t inputPts);
+    // The audio filter graph ("af", AudioFilters.cpp). Builds the stream's graph for samples of
+    // that format, rate and layout; throws with the library's message when the graph is refused.
+    void BuildAudioGraph(TOutputStreamState& ost, int format, int rate, const AVChannelLayout& layout);
+    // The graph of a stream about to be encoded, built from its decoder's parameters so that a bad
+    // graph fails the run before anything is written.
+    void PrepareAudioGraph(TTranscodeRun& run, TOutputStreamState& ost);
+    // Pushes `samples` (null: the end of the input, which flushes and releases the graph) and queues
+    // every block the graph gives.
+    void FilterAudio(TTranscodeRun& run, TOutputStreamState& ost, TInputStream& ist, AVFrame* samples);
     std::vector<uint8_t> SubtitleBuffer; // encoded subtitles, allocated on first use
 
     // Sends `frame` (null: the end) to the stream's encoder and writes every packet it gives.
@@ -387,12 +408,12 @@ private:
     uint8_t previewFlags_ = 0; // guarded by PreviewLock()
     std::atomic<bool> running_{false};
     std::atomic<bool> stopRequested_{false};
+    TInputWatch inputWatch_{&stopRequested_}; // the inputs' interrupt callback
     std::atomic<bool> finished_{false};
     std::atomic<bool> terminated_{false};
     bool errorOccurred_ = false; // written by the run, read after it
+    std::string inputFailure_;   // an input that stopped answering during the run; fails it at its end
     std::string errorMessage_;
 };
 
 } // namespace tarnel
-    TInputWatch inputWatch_{&stopRequested_}; // the inputs' interrupt callback
-    std::string inputFailure_;   // an input that stopped answering during the run; fails it at its end

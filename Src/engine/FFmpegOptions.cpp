@@ -452,6 +452,8 @@ const std::unordered_map<std::string_view, TOptionHandlers::THandler>& TOptionHa
         {"vol", [](E& e, const S&, const S& v) { e.Opt.AudioVolume = std::stoi(v); }},
         {"newaudio", NewStream},
         {"alang", [](E& e, const S&, const S& v) { e.Opt.AudioLanguage = v; }},
+        {"af", [](E& e, const S&, const S& v) { e.Opt.AudioFilters = v; }},
+        {"afilters", [](E& e, const S&, const S& v) { e.Opt.AudioFilters = v; }},
         {"sample_fmt", SampleFormat},
         {"sn", [](E& e, const S&, const S& v) { e.Opt.SubtitleDisable = OptionBool(v); }},
         {"scodec",

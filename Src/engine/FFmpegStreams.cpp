@@ -305,6 +305,10 @@ void TCustomFFmpeg::NewAudioStream(TOutputFile& output) {
         stream.Codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (timeBaseRate > 0)
         stream.Codec->time_base = AVRational{1, timeBaseRate};
+    // Copied samples are not decoded: a graph given for them is dropped with the other options.
+    if (!stream.StreamCopy)
+        stream.AudioFilters = Opt.AudioFilters;
+    Opt.AudioFilters.clear();
     AddOutputStream(output, std::move(stream), AVMEDIA_TYPE_AUDIO);
 }
 

@@ -143,6 +143,10 @@ void TCustomFFmpeg::DrainDecoder(TTranscodeRun& run, TInputStream& ist, int inpu
     }
     if (avcodec_send_packet(ist.Codec, nullptr) >= 0)
         ReceiveDecoded(run, ist, inputIndex);
+    // Audio filters hand out what they still hold (a lookahead, a loudness window).
+    for (TOutputStreamState& ost : run.OutputStreams)
+        if (ost.SourceIndex == inputIndex && ost.AudioGraph)
+            FilterAudio(run, ost, ist, nullptr);
     HoldCoverToEnd(run, ist, inputIndex);
     if (ist.InputVideoFilter)
         DeliverFilteredPictures(run, ist, inputIndex, nullptr);

@@ -306,6 +306,8 @@ void TCustomFFmpeg::OpenEncoders(TTranscodeRun& run) {
             ost.Fifo.reset(av_audio_fifo_alloc(codec->sample_fmt, codec->ch_layout.nb_channels, 1024));
             if (!ost.Fifo)
                 throw FFmpegException("av_fifo_alloc fail");
+            if (!ost.Setup->AudioFilters.empty())
+                PrepareAudioGraph(run, ost);
         }
     }
 }

@@ -44,6 +44,16 @@ struct TInputStream {
     bool CoverHeld = false;                       // the cover has been held to the end
 };
 
+// What the resampler or the audio filter graph was made for: the samples' format, rate and channels.
+struct TSampleShape {
+    int Format = -1;
+    int Rate = 0;
+    int Channels = 0;
+    uint64_t Mask = 0;
+
+    bool operator==(const TSampleShape&) const = default;
+};
+
 struct TOutputStreamState {
     int32_t FileIndex = 0;
     int32_t StreamIndex = 0;
@@ -83,15 +93,17 @@ struct TOutputStreamState {
     // of samples): the samples run on without gaps, and the last pictures get theirs as silence.
     bool SampleAccurate = false;
     SwrContextPtr Resampler;
-    struct {
-        int Format = -1;
-        int Rate = 0;
-        int Channels = 0;
-        uint64_t Mask = 0;
-    } ResamplerInput;          // the decoded samples the resampler was made for
-    AudioFifoPtr Fifo;         // encoder-format samples waiting for a whole encoder frame
-    FramePtr ConvertedSamples; // resampler output, grown when too small
-    FramePtr EncoderFrame;     // one encoder frame taken from the FIFO
+    TSampleShape ResamplerInput; // the decoded samples the resampler was made for
+    AudioFifoPtr Fifo;           // encoder-format samples waiting for a whole encoder frame
+    FramePtr ConvertedSamples;   // resampler output, grown when too small
+    FramePtr EncoderFrame;       // one encoder frame taken from the FIFO
+    // The audio filter graph ("af"): abuffer -> the user's filters -> abuffersink.
+    FilterGraphPtr AudioGraph;
+    AVFilterContext* AudioSource = nullptr;
+    AVFilterContext* AudioSink = nullptr;
+    TSampleShape AudioGraphInput;             // the samples the graph was built for
+    int64_t FilteredNextPts = AV_NOPTS_VALUE; // µs, for filtered blocks that come without a timestamp
+    FramePtr FilteredSamples;                 // one block taken from the graph
 
     bool IsVideo() const { return Codec && Codec->codec_type == AVMEDIA_TYPE_VIDEO; }
     bool IsAudio() const { return Codec && Codec->codec_type == AVMEDIA_TYPE_AUDIO; }

@@ -3,10 +3,12 @@
 #include "MediaInspect.h"
 #include "RunCommand.h"
 #include "TestSupport.h"
+#include "base/FFUtils.h"
 #include "base/FFmpegLoader.h"
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -14,6 +16,10 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+extern "C" {
+#include <libavutil/error.h>
+}
 
 using namespace tarnel;
 
@@ -64,6 +70,41 @@ TEST_F(RunConversion, AnEncoderThatRefusesItsParametersFailsTheRun) {
         std::string::npos)
         << result.errors;
     EXPECT_FALSE(fs::exists(output));
+}
+
+// An audio filter graph the library refuses, in its text or when it is put together, fails the run
+// before the output is written: the library says what is wrong with the graph, and the last line is
+// the engine's message with the library's error text.
+TEST_F(RunConversion, ARefusedAudioFilterGraphFailsTheRun) {
+    const fs::path program = test::CliProgram();
+    ASSERT_TRUE(fs::exists(program)) << program << " is not built";
+    const std::string output = (dir_ / "filtered.mkv").string();
+    const struct {
+        const char* graph;
+        const char* libraryLine;
+    } cases[] = {
+        {"nosuchfilter", "No such filter: 'nosuchfilter'"},
+        {"asplit", "of asplit not connected to any destination"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.graph);
+        const std::string command = "'" + program.string() + "' run -i '" + test::Fixtures().audioOnly +
+                                    "' -af '" + c.graph + "' '" + output + "' 2>&1";
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string text;
+        char buffer[4096];
+        while (const size_t got = std::fread(buffer, 1, sizeof buffer, pipe))
+            text.append(buffer, got);
+        const int status = pclose(pipe);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 1);
+        EXPECT_NE(text.find(c.libraryLine), std::string::npos) << text;
+        const std::string message = "Error configuring the audio filters \"" + std::string(c.graph) +
+                                    "\" of output stream #0.0: " + LibraryErrorText(AVERROR(EINVAL)) + "\n";
+        EXPECT_TRUE(text.ends_with(message)) << text;
+        EXPECT_FALSE(fs::exists(output));
+    }
 }
 
 TEST_F(RunConversion, CtrlCStopsWithAValidFile) {

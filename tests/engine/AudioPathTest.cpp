@@ -384,6 +384,73 @@ TEST_F(AudioPath, RefusingEncoderFailsCleanly) {
     }
 }
 
+double Rms(const Samples& samples) {
+    double sum = 0;
+    for (const int16_t sample : samples.data)
+        sum += static_cast<double>(sample) * sample;
+    return samples.data.empty() ? 0 : std::sqrt(sum / static_cast<double>(samples.data.size()));
+}
+
+// Where the sound starts: the first sample above a tenth of the file's loudest.
+size_t SoundStart(const Samples& samples) {
+    int loudest = 0;
+    for (const int16_t sample : samples.data)
+        loudest = std::max(loudest, std::abs(static_cast<int>(sample)));
+    for (size_t i = 0; i < samples.data.size(); ++i)
+        if (std::abs(static_cast<int>(samples.data[i])) * 10 > loudest)
+            return i / static_cast<size_t>(samples.channels);
+    return samples.Frames();
+}
+
+// "af": the graph runs between the decoder and the encoder; the output is measured against the
+// conversion without one. Whatever the filters do to the rate, or how long they hold samples back
+// (alimiter's lookahead; loudnorm's window is longer than the whole clip), the output has the
+// encoder's rate, the source's length, and its sound where the source has it, with and without
+// synchronisation. "vol" still scales the decoded samples, before the graph.
+TEST_F(AudioPath, FilterGraphsKeepRateLengthAndStart) {
+    const std::string source = Tone(0.4);
+    const std::string referencePath = (dir_ / "reference.mkv").string();
+    const RunResult made = Convert({{source, {}}}, {{"acodec", "pcm_s16le"}}, referencePath);
+    ASSERT_FALSE(made.failed) << made.message;
+    const Samples reference = DecodeAudio(referencePath);
+    const double referenceSeconds = static_cast<double>(reference.Frames()) / reference.rate;
+
+    struct Case {
+        const char* graph;
+        Options options;
+        int rate;          // the encoder's
+        double levelRatio; // RMS against the reference; 0: not compared
+    };
+    const Case cases[] = {
+        {"volume=0.5", {}, 44100, 0.5},
+        {"volume=0.5", {{"vol", "512"}}, 44100, 1.0},
+        {"aresample=22050", {}, 44100, 1.0},
+        {"alimiter=level=disabled:latency=1", {}, 44100, 1.0},
+        {"loudnorm", {{"ar", "48000"}}, 48000, 0},
+    };
+    for (const Case& c : cases) {
+        for (const char* sync : {"0", "1"}) {
+            SCOPED_TRACE(testing::Message() << c.graph << " " << c.options.size() << " async " << sync);
+            Options options = c.options;
+            options.insert(options.end(), {{"acodec", "pcm_s16le"}, {"async", sync}, {"af", c.graph}});
+            const std::string path = (dir_ / "filtered.mkv").string();
+            const RunResult result = Convert({{source, {}}}, options, path);
+            ASSERT_FALSE(result.failed) << result.message;
+            const Samples filtered = DecodeAudio(path);
+            ASSERT_EQ(filtered.rate, c.rate);
+            ASSERT_EQ(filtered.channels, reference.channels);
+            EXPECT_NEAR(static_cast<double>(filtered.Frames()) / c.rate, referenceSeconds, 1024.0 / c.rate);
+            EXPECT_NEAR(filtered.firstTime, reference.firstTime, 0.001);
+            EXPECT_LE(static_cast<double>(SoundStart(filtered)) / c.rate,
+                      static_cast<double>(SoundStart(reference)) / reference.rate + 0.0005);
+            if (c.levelRatio > 0)
+                EXPECT_NEAR(Rms(filtered) / Rms(reference), c.levelRatio, 0.02 * c.levelRatio);
+            else
+                EXPECT_GT(Rms(filtered), 0.05 * Rms(reference));
+        }
+    }
+}
+
 } // namespace
 } // namespace tarnel
 
