@@ -472,6 +472,28 @@ RunResult Join(const std::string& source, int copies, const Options& options, co
     return {engine.ErrorOccurred(), engine.ErrorMessage()};
 }
 
+// Joined inputs each go through the graph in turn: the graph is flushed at the end of one input and
+// built again for the next, so every input is filtered and none is cut short.
+TEST_F(AudioPath, JoinedInputsAreAllFiltered) {
+    const std::string source = Tone(0.4);
+    const Samples original = DecodeAudio(source);
+    const std::string path = (dir_ / "joined.wav").string();
+    const RunResult result = Join(source, 2, {{"acodec", "pcm_s16le"}, {"af", "volume=0.5"}}, path);
+    ASSERT_FALSE(result.failed) << result.message;
+    const Samples joined = DecodeAudio(path);
+    ASSERT_EQ(joined.rate, original.rate);
+    EXPECT_NEAR(static_cast<double>(joined.Frames()), 2.0 * original.Frames(), 1024);
+    const size_t half = joined.Frames() / 2;
+    for (const size_t from : {size_t{0}, half}) {
+        Samples part;
+        part.rate = joined.rate;
+        part.channels = joined.channels;
+        part.data.assign(joined.data.begin() + from * joined.channels,
+                         joined.data.begin() + (from + half) * joined.channels);
+        EXPECT_NEAR(Rms(part) / Rms(original), 0.5, 0.01) << "from frame " << from;
+    }
+}
+
 // DV carries each picture's share of sound inside the picture, so the muxer refuses a picture whose
 // sound has not arrived. Common sources of any rate must convert to PAL and NTSC DV with their sound.
 TEST_F(AudioPath, DvTargetsKeepTheSoundOfCommonSources) {
