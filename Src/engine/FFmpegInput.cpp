@@ -4,6 +4,7 @@
 #include "base/FFmpegException.h"
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
+#include "base/PictureRotation.h"
 #include "base/UnicodeProtocol.h"
 #include "engine/FFmpeg.h"
 
@@ -155,6 +156,13 @@ void ReadVideoState(TOptionState& opt, const AVStream* stream, AVCodecContext* c
     if (codec->lowres > 0) {
         opt.FrameHeight >>= codec->lowres;
         opt.FrameWidth >>= codec->lowres;
+    }
+    // Pictures with a right-angle display matrix reach the outputs turned upright, so an output
+    // without a size of its own takes the upright size.
+    if (opt.AutoRotate && TurnSwapsSides(UprightTurn(stream))) {
+        std::swap(opt.FrameWidth, opt.FrameHeight);
+        if (opt.FrameAspectRatio > 0)
+            opt.FrameAspectRatio = 1.0f / opt.FrameAspectRatio;
     }
     // Motion vectors are handed out as frame side data today.
     if (opt.MeThreshold != 0)
