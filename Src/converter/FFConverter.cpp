@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 
 namespace tarnel {
@@ -66,6 +67,38 @@ void SetIfNotEmpty(TCustomFFmpeg& engine, const char* name, const std::string& v
 void SetIntIfPositive(TCustomFFmpeg& engine, const char* name, int32_t value) {
     if (value > 0)
         engine.SetIntOption(name, value);
+}
+
+// "640x480" → 640, 480; anything else leaves both at 0.
+void ParseFrameSize(const std::string& text, int32_t& width, int32_t& height) {
+    int w = 0;
+    int h = 0;
+    if (std::sscanf(text.c_str(), "%dx%d", &w, &h) == 2 && w > 0 && h > 0) {
+        width = w;
+        height = h;
+    }
+}
+
+// The measuring passes the output options ask for, over the part of the source that is converted.
+void PlanPasses(TFFmpeg& task, const TOutputOptions& o, const std::string& frameSize,
+                const std::string& videoFilters) {
+    TTaskPasses& passes = task.Passes;
+    if (o.Duration != AV_NOPTS_VALUE && o.Duration > 0)
+        passes.Loudness.DurationUs = passes.QualityJob.DurationUs = o.Duration;
+    if (o.StartTime != AV_NOPTS_VALUE && o.StartTime > 0) {
+        passes.Loudness.StartUs += o.StartTime;
+        passes.QualityJob.StartUs += o.StartTime;
+    }
+    passes.LoudnessTarget = o.DisableAudio ? 0 : o.LoudnessTarget;
+    passes.Quality = o.MeasureQuality && !o.DisableVideo;
+    TQualityJob& quality = passes.QualityJob;
+    quality.Output = o.FileName;
+    quality.CropTop = std::max(0, o.CropTop);
+    quality.CropBottom = std::max(0, o.CropBottom);
+    quality.CropLeft = std::max(0, o.CropLeft);
+    quality.CropRight = std::max(0, o.CropRight);
+    ParseFrameSize(frameSize, quality.Width, quality.Height);
+    quality.VideoFilters = videoFilters;
 }
 
 // Makes the task AddTask is opening reachable by Stop from another thread while the open lasts.
@@ -186,8 +219,11 @@ int TCustomFFConverter::AddTask(const std::string& fileName, TInputOptions* opti
             }
             SetIfNotEmpty(*task, "f", options->ForceFormat);
             task->SetStartTime(options->StartTime);
+            if (options->StartTime != AV_NOPTS_VALUE && options->StartTime > 0)
+                task->Passes.Loudness.StartUs = task->Passes.QualityJob.StartUs = options->StartTime;
             task->SetProgramID(options->ProgramID);
         }
+        task->Passes.Loudness.Source = task->Passes.QualityJob.Source = fileName;
         task->SetTimeout(timeout_);
         bool opened = false;
         {
@@ -218,6 +254,9 @@ void TCustomFFConverter::ConnectRunCallbacks(TFFmpeg& task) {
     };
     task.TerminateCallback = [this, raw](TCustomFFmpeg&) {
         DoTerminate(*raw);
+    };
+    task.PassProgress = [this](TFFmpeg& sender, TTaskPhase phase, double fraction) {
+        DoPassProgress(sender, phase, fraction);
     };
 }
 
@@ -344,6 +383,7 @@ void TCustomFFConverter::ApplyOutputOptions(TFFmpeg& task, const TOutputOptions&
 
     SetIfNotEmpty(task, "s", Lookup(pending, "def_s"));
     SetIfNotEmpty(task, "vf", Lookup(pending, "def_vf"));
+    PlanPasses(task, o, Lookup(pending, "def_s"), Lookup(pending, "def_vf"));
     if (o.CustomHook) {
         TFFmpeg* raw = &task;
         task.HookCallback = [this, raw](TCustomFFmpeg&, TBitmap& bitmap, bool& stopHook, bool& update,

@@ -4,6 +4,8 @@
 
 #include "base/Bitmap.h"
 #include "base/ThreadPriority.h"
+#include "converter/LoudnessMeter.h"
+#include "converter/QualityMeter.h"
 #include "converter/TaskOptions.h"
 #include "engine/FFmpeg.h"
 #include "probe/AVProbe.h"
@@ -39,6 +41,9 @@ struct TPreviewInfo {
     int64_t PTS = 0; // µs, of the encoded picture
 };
 
+// What a task is doing: its measuring passes come before and after the conversion itself.
+enum class TTaskPhase { Converting, MeasuringLoudness, MeasuringQuality };
+
 struct TProgressInfo {
     int32_t TaskIndex = -1;
     int32_t FileIndex = 0; // -1 in the task's final report
@@ -49,6 +54,7 @@ struct TProgressInfo {
     int64_t TotalSize = 0;       // bytes
     int64_t CurrentDuration = 0; // µs
     int64_t TotalDuration = -1;  // µs
+    TTaskPhase Phase = TTaskPhase::Converting;
 };
 using PProgressInfo = TProgressInfo*;
 
@@ -57,6 +63,12 @@ struct TTerminateInfo {
     bool Finished = false;
     bool Failed = false;
     std::string ErrorMessage;
+    // The measuring passes, when the task's output options asked for them.
+    double LoudnessTarget = 0; // LUFS; 0: the sound was left as it is
+    TLoudness Loudness;        // of the source, before the gain
+    bool QualityMeasured = false;
+    TQualityReport Quality;
+    std::string QualityError; // why the quality could not be measured
 };
 
 using TCustomHookEvent = std::function<void(TCustomFFConverter& sender, PHookInfo info)>;
@@ -64,17 +76,43 @@ using TPreviewBitmapEvent = std::function<void(TCustomFFConverter& sender, const
 using TProgressEvent = std::function<void(TCustomFFConverter& sender, PProgressInfo info)>;
 using TTerminateEvent = std::function<void(TCustomFFConverter& sender, const TTerminateInfo& info)>;
 
-// One task: an engine with a probe per opened input.
+// The measuring passes of a task, from its option records.
+struct TTaskPasses {
+    double LoudnessTarget = 0; // LUFS; 0: none
+    TLoudnessJob Loudness;
+    bool Quality = false;
+    TQualityJob QualityJob;
+};
+
+// One task: an engine with a probe per opened input, and the measuring passes around its run.
 class TFFmpeg : public TCustomFFmpeg {
 public:
+    TTaskPasses Passes;
+    // Reports a pass's share done (0…1); set by the component.
+    std::function<void(TFFmpeg& task, TTaskPhase phase, double fraction)> PassProgress;
+
+    // Loudness measured before the run (when asked for).
+    const TLoudness& MeasuredLoudness() const { return loudness_; }
+    // After a finished run: measures the output's picture quality into `info` (when asked for).
+    void MeasureOutputQuality(TTerminateInfo& info);
+
     // The probe of input `index`, attached when the input was opened; null otherwise.
     TAVProbe* InputProbe(int index) const;
     // Attaches a probe to the input opened last.
     void ProbeLastInput();
     int32_t OutputCount() const { return OutputFileCount(); }
 
+protected:
+    // Measures the source's loudness and sets the output's gain first, when the task asks for it.
+    void Transcode() override;
+
 private:
+    bool MeasureLoudnessFirst();
+    // The progress callback of a pass: pauses with the task, stops with it, reports its share.
+    std::function<bool(double)> PassWatcher(TTaskPhase phase);
+
     std::array<std::unique_ptr<TAVProbe>, kMaxFiles> probes_;
+    TLoudness loudness_;
 };
 
 class TCustomFFConverter {
@@ -133,6 +171,7 @@ protected:
                             int64_t outputSize, float bitRate, float quality, int32_t fps,
                             int32_t frameNumber);
     virtual void DoTerminate(TFFmpeg& task);
+    virtual void DoPassProgress(TFFmpeg& task, TTaskPhase phase, double fraction);
 
     TCustomHookEvent OnCustomHook_;
     TPreviewBitmapEvent OnPreviewBitmap_;

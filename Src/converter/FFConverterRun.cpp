@@ -128,9 +128,27 @@ void TCustomFFConverter::DoProgress(TFFmpeg& task, int32_t fileIndex, int64_t to
     DeliverInMainThread([this] { OnProgress_(*this, &progressInfo_); });
 }
 
+// In a measuring phase the durations are the share measured, out of one second.
+void TCustomFFConverter::DoPassProgress(TFFmpeg& task, TTaskPhase phase, double fraction) {
+    if (!OnProgress_)
+        return;
+    std::lock_guard lock(progressLock_);
+    progressInfo_ = {};
+    progressInfo_.TaskIndex = IndexOf(task);
+    progressInfo_.CurrentDuration = static_cast<int64_t>(fraction * 1000000);
+    progressInfo_.TotalDuration = 1000000;
+    progressInfo_.Phase = phase;
+    DeliverInMainThread([this] { OnProgress_(*this, &progressInfo_); });
+}
+
 void TCustomFFConverter::DoTerminate(TFFmpeg& task) {
-    const TTerminateInfo info{IndexOf(task), task.IsFinished(), task.ErrorOccurred(),
-                              task.ErrorOccurred() ? task.ErrorMessage() : std::string()};
+    TTerminateInfo info{IndexOf(task), task.IsFinished(), task.ErrorOccurred(),
+                        task.ErrorOccurred() ? task.ErrorMessage() : std::string()};
+    task.MeasureOutputQuality(info);
+    if (task.Passes.LoudnessTarget != 0) {
+        info.LoudnessTarget = task.Passes.LoudnessTarget;
+        info.Loudness = task.MeasuredLoudness();
+    }
     const TTerminateInfo finalReport{-1, true, false, {}};
     std::unique_lock lock(terminateLock_);
     finished_ += 1;

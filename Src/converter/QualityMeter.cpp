@@ -251,10 +251,11 @@ public:
         if (!pixelFormat)
             throw FFmpegException("Cannot compare pictures: the output's pixel format is unknown");
         // The output is the filters' main input: each of its pictures is compared with the source
-        // picture current at its time, whatever the two frame rates.
+        // picture current at its time, whatever the two frame rates. Both sides count time in the
+        // same unit, which the filters' pairing by time needs.
         const std::string compare =
-            Format("[out_in]setpts=PTS-STARTPTS[main];"
-                   "[src_in]scale=w=%d:h=%d,format=pix_fmts=%s,setpts=PTS-STARTPTS,split[ref1][ref2];"
+            Format("[out_in]setpts=PTS-STARTPTS,settb=AVTB[main];"
+                   "[src_in]scale=w=%d:h=%d,format=pix_fmts=%s,setpts=PTS-STARTPTS,settb=AVTB,split[ref1][ref2];"
                    "[main][ref1]psnr[measured];[measured][ref2]ssim[result]",
                    firstOutput->width, firstOutput->height, pixelFormat);
         Parse(graph, compare, MakeInOut("out_in", outputSource_, MakeInOut("src_in", filtersEnd)),
