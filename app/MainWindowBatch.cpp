@@ -69,11 +69,16 @@ void TfrmMain::btnStartClick() {
     ReportProblemsOfTheRun();
 }
 
-// After the run: the files that were skipped or failed, with their reasons, in one warning.
+// After the run: the files that were skipped or failed, with their reasons, in one warning; then
+// the loudness and quality figures of the converted files, when they were measured.
 void TfrmMain::ReportProblemsOfTheRun() {
     const std::string text = batch_->Summary().ProblemsText();
     if (!text.empty())
         services_.ShowMessage("These files were not converted:\n" + text, "Warning", TMessageIcon::Warning);
+    const std::string figures = batch_->Summary().FiguresText();
+    if (!figures.empty())
+        services_.ShowMessage("Measured in the converted files:\n" + figures, "Tarnel",
+                              TMessageIcon::Information);
 }
 
 // On any thread: the run's reports are delivered on the main thread.
@@ -86,6 +91,17 @@ void TfrmMain::TaskProgress(const TProgressInfo& info) {
     const int32_t row = batch_->Plan().RowOfTask(info.TaskIndex);
     if (row < 0 || row >= lvFiles_->RowCount())
         return;
+    if (info.Phase != TTaskPhase::Converting) {
+        const QString phase = QString::fromStdString(TaskPhaseText(info.Phase));
+        lvFiles_->Row(row)->setText(TFileListView::colProgress, phase);
+        lvFiles_->viewport()->update();
+        if (progress_)
+            progress_->ShowMeasuring(
+                info.TaskIndex, phase,
+                static_cast<int>(info.CurrentDuration * 100 / std::max<int64_t>(1, info.TotalDuration)),
+                lvFiles_->Row(row)->text(TFileListView::colSource));
+        return;
+    }
     const int64_t percent = info.TotalDuration > 0 ? info.CurrentDuration * 100 / info.TotalDuration : -1;
     lvFiles_->Row(row)->setText(TFileListView::colProgress,
                                 percent >= 0

@@ -116,6 +116,8 @@ TfrmPreference::TfrmPreference(TMainSettings& settings, TShellServices& services
     jobsRow->addWidget(new QLabel("Simultaneous conversions:"));
     jobsRow->addWidget(spnJobs_);
     jobsRow->addStretch(1);
+    chkMeasureQuality_ =
+        Box("Measure picture quality (PSNR, SSIM) of each converted video", "chkMeasureQuality");
 
     auto* defaults = new QPushButton("&Default");
     auto* ok = new QPushButton("&Ok");
@@ -134,6 +136,7 @@ TfrmPreference::TfrmPreference(TMainSettings& settings, TShellServices& services
     page->addWidget(snapshot);
     page->addWidget(priorityBox);
     page->addLayout(jobsRow);
+    page->addWidget(chkMeasureQuality_);
     page->addStretch(1);
     page->addLayout(buttons);
     // Its designed size; a larger font or scale makes it grow instead of clipping a caption.
@@ -190,6 +193,7 @@ void TfrmPreference::LoadSettings() {
     if (QAbstractButton* entry = priority_->button(settings_.Priority()))
         entry->setChecked(true);
     spnJobs_->setValue(settings_.Jobs());
+    chkMeasureQuality_->setChecked(settings_.MeasureQuality());
 }
 
 void TfrmPreference::UpdateQualityEnabling() {
@@ -216,6 +220,7 @@ void TfrmPreference::DefaultClick() {
     priority_->button(1)->setChecked(true);
     spnQuality_->setValue(20);
     spnJobs_->setValue(1);
+    chkMeasureQuality_->setChecked(false);
 }
 
 void TfrmPreference::OkClick() {
@@ -225,6 +230,7 @@ void TfrmPreference::OkClick() {
                                  chkJpg_->isChecked(), spnQuality_->value());
     settings_.SetPriority(Priority());
     settings_.SetJobs(spnJobs_->value());
+    settings_.SetMeasureQuality(chkMeasureQuality_->isChecked());
     accept();
 }
 

@@ -56,6 +56,7 @@ private:
     QCheckBox* chkJpg_;
     QSpinBox* spnQuality_;
     QSpinBox* spnJobs_;
+    QCheckBox* chkMeasureQuality_ = nullptr;
     QSlider* trcQuality_;
     QButtonGroup* priority_;
 };

@@ -332,6 +332,25 @@ void TfrmProgress::ShowProgress(int taskIndex, int taskCount, int64_t currentUs,
                                     : QString());
 }
 
+void TfrmProgress::ShowMeasuring(int taskIndex, const QString& phase, int percent, const QString& fileName) {
+    lblFile_->setText(ShortFileName(fileName));
+    taskFiles_[taskIndex] = fileName;
+    if (jobs_ > 1) {
+        auto [found, added] = running_.try_emplace(taskIndex);
+        if (added) {
+            found->second.Estimate.Start(Now());
+            found->second.Item =
+                new QTreeWidgetItem(lvRunning_, {QFileInfo(fileName).fileName(), QString(), QString()});
+            found->second.Item->setToolTip(0, fileName);
+        }
+        found->second.Item->setText(1, QString::number(percent) + "%");
+        found->second.Item->setText(2, phase);
+        return;
+    }
+    SetBar(percent);
+    lblTimeLeft_->setText(phase);
+}
+
 // One row per running file; the bar and the time left are those of the whole run.
 void TfrmProgress::ShowRunningTask(int taskIndex, int64_t currentUs, int64_t totalUs,
                                    const QString& fileName) {

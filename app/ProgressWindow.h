@@ -42,6 +42,8 @@ public:
     void ShowProgress(int taskIndex, int taskCount, int64_t currentUs, int64_t totalUs, int64_t totalBytes,
                       const QString& fileName);
     void SetBar(int percent);
+    // A measuring pass before or after a file's conversion: `phase` says which, `percent` how far.
+    void ShowMeasuring(int taskIndex, const QString& phase, int percent, const QString& fileName);
     // The run about to start: its number of tasks and how many run side by side. With more than
     // one, the window lists every running file and its bar shows the whole run.
     void SetRun(int taskCount, int jobs);

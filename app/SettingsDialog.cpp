@@ -99,6 +99,14 @@ int EvenOrTwo(int value) {
     return even == 0 ? 2 : even;
 }
 
+// "Normalise loudness": off, or the two usual targets.
+struct TLoudnessChoice {
+    const char* Caption;
+    double Lufs; // 0: off
+};
+constexpr TLoudnessChoice kLoudnessChoices[] = {
+    {"Off", 0}, {"\u221223 LUFS (broadcast)", -23}, {"\u221216 LUFS (streaming and podcasts)", -16}};
+
 } // namespace
 
 TfrmSettings::TfrmSettings(TMainSettings& settings, std::string profileFile, TShellServices& services,
@@ -130,6 +138,9 @@ TfrmSettings::TfrmSettings(TMainSettings& settings, std::string profileFile, TSh
     volume_ = AddList(*audioFields, "Volume:", "cmbVolume", false);
     audioTracks_ = AddList(*audioFields, "Audio tracks:", "cmbAudioTracks", false);
     audioTracks_->addItems({"First", "All"});
+    loudness_ = AddList(*audioFields, "Normalise loudness:", "cmbLoudness", false);
+    for (const TLoudnessChoice& choice : kLoudnessChoices)
+        loudness_->addItem(choice.Caption);
     audioFields->addStretch(1);
 
     auto* groups = new QHBoxLayout;
@@ -292,6 +303,7 @@ void TfrmSettings::SelectFromUserSection(bool typedValues) {
         DefaultClick();
         zoom_->setCurrentIndex(1);
         SelectAudioTracks();
+        SelectLoudness();
         return;
     }
     const struct {
@@ -318,6 +330,7 @@ void TfrmSettings::SelectFromUserSection(bool typedValues) {
         }
     }
     SelectAudioTracks();
+    SelectLoudness();
     const std::string zoom = ini.ReadString(section, "paraZoom", "full");
     zoom_->setCurrentIndex(zoom == "full" ? 0 : zoom == "lbox" ? 1 : zoom == "pan" ? 2 : -1);
 }
@@ -332,6 +345,17 @@ void TfrmSettings::UpdateEnabling() {
     for (QComboBox* list : {sampleRate_, audioBitRate_, audioEncoder_, channel_, volume_})
         list->setEnabled(audio && list->count() > 0);
     audioTracks_->setEnabled(audio);
+    loudness_->setEnabled(audio);
+}
+
+void TfrmSettings::SelectLoudness() {
+    int32_t code = 0;
+    TryStrToInt(code_, code);
+    const double lufs = settings_.Loudness(code);
+    loudness_->setCurrentIndex(0);
+    for (size_t i = 0; i < std::size(kLoudnessChoices); ++i)
+        if (kLoudnessChoices[i].Lufs == lufs)
+            loudness_->setCurrentIndex(static_cast<int>(i));
 }
 
 void TfrmSettings::SelectAudioTracks() {
@@ -381,6 +405,7 @@ void TfrmSettings::DefaultClick() {
     }
     zoom_->setCurrentIndex(0);
     audioTracks_->setCurrentIndex(0);
+    loudness_->setCurrentIndex(0);
 }
 
 void TfrmSettings::OkClick() {
@@ -434,6 +459,9 @@ void TfrmSettings::OkClick() {
         }
     }
     ini.WriteString(section, "paraAudioTracks", audioTracks_->currentIndex() == 1 ? "All" : "First");
+    int32_t code = 0;
+    TryStrToInt(code_, code);
+    settings_.SetLoudness(code, kLoudnessChoices[std::max(0, loudness_->currentIndex())].Lufs);
     lstFormat_->SaveGroupStates(settings_);
     ini.WriteString(kSettingsSection, "FormatName", name_);
     ini.WriteString(kSettingsSection, "FormatCode", code_);

@@ -57,6 +57,7 @@ private:
     void SelectFromUserSection(bool typedValues);
     void UpdateEnabling();
     void SelectAudioTracks();
+    void SelectLoudness();
     void OpenCatalogue();
     bool RefuseKey(QObject* watched, int key, const QString& text);
     QComboBox* TypedBox(QObject* watched) const;
@@ -87,6 +88,7 @@ private:
     QComboBox* audioEncoder_;
     QComboBox* channel_;
     QComboBox* volume_;
+    QComboBox* loudness_ = nullptr;
     QComboBox* audioTracks_; // "First" or "All"
 };
 

@@ -76,6 +76,15 @@ public:
     }
 
     void TaskProgress(const TProgressInfo& info) override {
+        if (info.Phase != TTaskPhase::Converting) {
+            StartedClock(info.TaskIndex);
+            if (terminal_)
+                errors_ << "\r" << names_[static_cast<size_t>(info.TaskIndex)] << " "
+                        << TaskPhaseText(info.Phase) << " "
+                        << info.CurrentDuration * 100 / std::max<int64_t>(1, info.TotalDuration) << "%\033[K"
+                        << std::flush;
+            return;
+        }
         TProgressEstimate& estimate = StartedClock(info.TaskIndex).Estimate;
         estimate.Update(info.CurrentDuration, info.TotalDuration, SteadySeconds());
         if (terminal_)
@@ -94,9 +103,12 @@ public:
         case TFileOutcome::Stopped:
             out_ << name << ": " << result.Message << "\n";
             break;
-        default:
-            out_ << name << " -> " << result.Output << TookText(result.Task) << "\n";
+        default: {
+            const std::string figures = result.FiguresText();
+            out_ << name << " -> " << result.Output << TookText(result.Task)
+                 << (figures.empty() ? "" : ", " + figures) << "\n";
             break;
+        }
         }
         out_.flush();
         lastEnd_ = SteadySeconds();
@@ -154,6 +166,10 @@ void ApplyOverrides(const ConvertOptions& options, TMainSettings& settings) {
         settings.OverrideProfileZoom(options.zoom);
     if (!options.audioTracks.empty())
         settings.OverrideAudioTracks(options.audioTracks == "all" ? "All" : "First");
+    if (options.loudness != 0)
+        settings.OverrideLoudness(options.loudness);
+    if (options.quality)
+        settings.OverrideMeasureQuality(true);
 }
 
 // One ticked row per file, with the options' trim, picture settings, crop and layers; throws

@@ -21,6 +21,8 @@ struct ConvertOptions {
     std::vector<std::string> layers; // watermark layers, key=value lists
     int32_t jobs = 1;                // conversions side by side
     double timeoutSeconds = 30;      // how long an input may give nothing
+    double loudness = 0;             // LUFS to normalise the sound to; 0: the profile's setting
+    bool quality = false;            // measure PSNR and SSIM of each video output
     std::vector<std::string> files;
 };
 

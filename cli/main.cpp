@@ -10,6 +10,7 @@
 #include "base/FFmpegLogger.h"
 #include "base/MainThread.h"
 #include "base/ProcessMemory.h"
+#include "converter/LoudnessMeter.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -149,6 +150,16 @@ int main(int argc, char** argv) {
     convert->add_option("--jobs", convertOptions.jobs, "Convert N files side by side (default 1)")
         ->type_name("N")
         ->check(CLI::Range(1, 64));
+    convert
+        ->add_option("--loudness", convertOptions.loudness,
+                     "Normalise each file's loudness (EBU R128) to LUFS, from -70 to -5 (-23 for broadcast, "
+                     "-16 for streaming and podcasts), with true peaks at most -1 dBTP; the sound is "
+                     "measured first. Default: the profile's setting")
+        ->type_name("LUFS")
+        ->check(CLI::Range(tarnel::kLoudnessTargetLow, tarnel::kLoudnessTargetHigh));
+    convert->add_flag("--quality", convertOptions.quality,
+                      "Measure PSNR and SSIM of each video output against its source, after the same trim "
+                      "and crop, at the output's size");
     AddTimeoutOption(*convert, convertOptions.timeoutSeconds);
     convert
         ->add_option("FILE", convertOptions.files,

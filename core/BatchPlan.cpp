@@ -71,6 +71,8 @@ TBatchPlan BuildBatch(TCustomFFConverter& converter, const std::vector<TBatchRow
         }
         if (record.TrimLength > 0)
             output.Duration = record.TrimLength;
+        output.LoudnessTarget = context.Settings.Loudness(code);
+        output.MeasureQuality = context.Settings.MeasureQuality();
         try {
             BuildTaskOptions(record, code, output, TSourceFacts::FromProbe(probe), input, context);
         } catch (const TSourceRefused& refused) {

@@ -31,6 +31,18 @@ std::string MessageOf(TFileOutcome outcome, const TTerminateInfo& info) {
 
 } // namespace
 
+std::string TaskPhaseText(TTaskPhase phase) {
+    switch (phase) {
+    case TTaskPhase::MeasuringLoudness:
+        return "Measuring loudness\u2026";
+    case TTaskPhase::MeasuringQuality:
+        return "Measuring quality\u2026";
+    case TTaskPhase::Converting:
+        break;
+    }
+    return "Converting";
+}
+
 TBatchRun::TBatchRun(TFFConverter& converter, TShellServices& services, TBatchRunListener& listener,
                      TFrameHookWork frameHook)
     : converter_(converter)
@@ -225,12 +237,19 @@ void TBatchRun::EndTask(const TTerminateInfo& info) {
     taskEnded_[task] = true;
     RemoveUnfinishedOutput(plan_, info);
     const TFileOutcome outcome = OutcomeOf(info);
-    const TFileResult result{outcome,
-                             plan_.TaskRows[task],
-                             info.TaskIndex,
-                             records_[task]->SourceFile,
-                             plan_.Outputs[task],
-                             MessageOf(outcome, info)};
+    TFileResult result{outcome,
+                       plan_.TaskRows[task],
+                       info.TaskIndex,
+                       records_[task]->SourceFile,
+                       plan_.Outputs[task],
+                       MessageOf(outcome, info)};
+    if (outcome == TFileOutcome::Converted) {
+        result.LoudnessTarget = info.LoudnessTarget;
+        result.Loudness = info.Loudness;
+        result.QualityMeasured = info.QualityMeasured;
+        result.Quality = info.Quality;
+        result.QualityError = info.QualityError;
+    }
     summary_.Add(result);
     listener_.TaskEnded(result);
 }

@@ -48,6 +48,9 @@ public:
     virtual void RunEnded(const TBatchSummary&) {}
 };
 
+// "Measuring loudness…", "Measuring quality…", "Converting".
+std::string TaskPhaseText(TTaskPhase phase);
+
 // What the frame hook draws into a decoded picture (at `ptsUs`) of a row's task. Called on the
 // conversion threads, for tasks side by side at the same time.
 using TFrameHookWork = std::function<void(TBitmap& frame, const TlvFilesRecord& row, int64_t ptsUs)>;

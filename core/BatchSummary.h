@@ -1,6 +1,9 @@
 // What a batch run did with each file: converted, failed, stopped or skipped, with what went wrong.
 #pragma once
 
+#include "converter/LoudnessMeter.h"
+#include "converter/QualityMeter.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,8 +20,17 @@ struct TFileResult {
     std::string Output;  // empty for a skipped file
     std::string Message; // what went wrong (it may name the file); empty when nothing did
 
+    // The measuring passes of a converted file, when they ran.
+    double LoudnessTarget = 0; // LUFS; 0: not normalised
+    TLoudness Loudness;        // of the source
+    bool QualityMeasured = false;
+    TQualityReport Quality;
+    std::string QualityError;
+
     // "file: what went wrong", naming the file once.
     std::string Reason() const;
+    // "loudness -40.1 LUFS → -23 LUFS, PSNR 41.2 dB, SSIM 0.982"; empty when nothing was measured.
+    std::string FiguresText() const;
 };
 
 // "file: message", or the message alone when it starts with the file's name already.
@@ -37,6 +49,8 @@ struct TBatchSummary {
     std::string ProblemsText() const;
     // "3 files converted, 1 failed"; skipped files count as failed.
     std::string CountsText() const;
+    // "file: figures" for each converted file that has any, one a line; empty when none has.
+    std::string FiguresText() const;
 };
 
 } // namespace tarnel

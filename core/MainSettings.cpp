@@ -2,8 +2,11 @@
 
 #include "Catalogue.h"
 #include "GlobalObject.h"
+#include "converter/LoudnessMeter.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 namespace tarnel {
@@ -132,6 +135,30 @@ std::string TMainSettings::AudioTracks(int32_t code) {
 
 bool TMainSettings::SetAudioTracks(int32_t code, const std::string& tracks) {
     return ini_.WriteString(ProfileSection(code), "paraAudioTracks", tracks);
+}
+
+double TMainSettings::Loudness(int32_t code) {
+    if (loudnessOverride_)
+        return *loudnessOverride_;
+    const double lufs =
+        std::strtod(ini_.ReadString(ProfileSection(code), "paraLoudness", "0").c_str(), nullptr);
+    return lufs >= kLoudnessTargetLow && lufs <= kLoudnessTargetHigh ? lufs : 0;
+}
+
+bool TMainSettings::SetLoudness(int32_t code, double lufs) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", lufs);
+    return ini_.WriteString(ProfileSection(code), "paraLoudness", text);
+}
+
+bool TMainSettings::MeasureQuality() {
+    if (qualityOverride_)
+        return *qualityOverride_;
+    return ini_.ReadBool(kSettingsSection, "quality", false);
+}
+
+bool TMainSettings::SetMeasureQuality(bool measure) {
+    return ini_.WriteBool(kSettingsSection, "quality", measure);
 }
 
 bool TMainSettings::GroupCollapsed(int group) {

@@ -6,6 +6,7 @@
 #include "IniFile.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tarnel {
@@ -70,6 +71,15 @@ public:
     std::string AudioTracks(int32_t code);
     bool SetAudioTracks(int32_t code, const std::string& tracks);
 
+    // The profile's "Normalise loudness" target in LUFS ("paraLoudness"); 0 (the default) is off.
+    double Loudness(int32_t code);
+    bool SetLoudness(int32_t code, double lufs);
+    void OverrideLoudness(double lufs) { loudnessOverride_ = lufs; }
+    // Whether each finished video output's PSNR and SSIM are measured (key "quality"), off by default.
+    bool MeasureQuality();
+    bool SetMeasureQuality(bool measure);
+    void OverrideMeasureQuality(bool measure) { qualityOverride_ = measure; }
+
     // True (the default) when catalogue group `group` is shown collapsed.
     bool GroupCollapsed(int group);
     bool SetGroupCollapsed(int group, bool collapsed);
@@ -79,6 +89,8 @@ private:
     std::string outputOverride_;
     std::string zoomOverride_;
     std::string audioTracksOverride_;
+    std::optional<double> loudnessOverride_;
+    std::optional<bool> qualityOverride_;
 };
 
 } // namespace tarnel

@@ -5,6 +5,7 @@
 #include "MediaInspect.h"
 #include "ProfilesCommand.h"
 #include "TestSupport.h"
+#include "converter/LoudnessMeter.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -104,6 +105,47 @@ TEST_F(ConvertCommandTest, SideBySideWithMoreJobsThanFiles) {
     EXPECT_EQ(cli::ConvertFiles(options, out, errors), 0) << out.str() << errors.str();
     EXPECT_NE(out.str().find("h264_aac.mp4 -> "), std::string::npos) << out.str();
     EXPECT_NE(out.str().find("copy.mp4 -> "), std::string::npos) << out.str();
+}
+
+// The measuring passes: the figures end each file's line; a file without pictures has no quality
+// figures, and the loudness of a file is brought to the target.
+TEST_F(ConvertCommandTest, LoudnessAndQualityFiguresEndEachFilesLine) {
+    cli::ConvertOptions options;
+    options.profile = 403;
+    options.loudness = -16;
+    options.quality = true;
+    options.outputFolder = (home_.Home() / "out").string();
+    options.files = {Fixtures().h264AacMp4};
+    std::ostringstream out, errors;
+    ASSERT_EQ(cli::ConvertFiles(options, out, errors), 0) << out.str() << errors.str();
+    const std::string line = out.str();
+    EXPECT_NE(line.find(" LUFS \u2192 -16 LUFS, PSNR "), std::string::npos) << line;
+    EXPECT_NE(line.find(" dB, SSIM 0."), std::string::npos) << line;
+    const TLoudness converted = MeasureLoudness({(home_.Home() / "out" / "h264_aac_(new).mp4").string()});
+    EXPECT_NEAR(converted.Integrated, -16, 1.0);
+
+    options.profile = 500; // MP3: sound only
+    std::ostringstream audioOut;
+    ASSERT_EQ(cli::ConvertFiles(options, audioOut, errors), 0) << errors.str();
+    EXPECT_NE(audioOut.str().find("LUFS"), std::string::npos) << audioOut.str();
+    EXPECT_EQ(audioOut.str().find("PSNR"), std::string::npos) << audioOut.str();
+}
+
+TEST_F(ConvertCommandTest, ALoudnessTargetOutsideItsRangeNamesTheOption) {
+    for (const char* target : {"-80", "0", "loud"}) {
+        SCOPED_TRACE(target);
+        const std::string command = test::CliProgram().string() + " convert --profile 500 --loudness " + target +
+                                    " " + Fixtures().audioOnly + " 2>&1";
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string text;
+        char buffer[512];
+        while (fgets(buffer, sizeof buffer, pipe))
+            text += buffer;
+        const int status = pclose(pipe);
+        EXPECT_NE(WEXITSTATUS(status), 0);
+        EXPECT_NE(text.find("--loudness"), std::string::npos) << text;
+    }
 }
 
 // Ctrl-C stops the conversion and, as the desktop's Cancel, removes the unfinished file.
