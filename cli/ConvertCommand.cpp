@@ -1,6 +1,7 @@
 #include "ConvertCommand.h"
 
 #include "FailureOutput.h"
+#include "JsonReports.h"
 #include "LayerOptions.h"
 #include "converter/FFConverter.h"
 #include "core/BatchRun.h"
@@ -27,7 +28,8 @@ namespace tarnel::cli {
 
 namespace {
 
-constexpr int kInterruptedStatus = 130;
+constexpr int kInterruptedStatus = 130; // SIGINT
+constexpr int kTerminatedStatus = 143;  // SIGTERM
 constexpr int kBarWidth = 24;
 constexpr std::chrono::milliseconds kSignalPoll{100};
 
@@ -61,12 +63,21 @@ std::string FileName(const std::string& path) {
 // per file when it ends. Called on the thread that waits for the run.
 class TTerminalReports final : public TBatchRunListener {
 public:
-    TTerminalReports(int jobs, std::ostream& out, std::ostream& errors)
+    // With `json`, each file's line on `out` is a JSON object (progress stays on `errors`).
+    TTerminalReports(int jobs, std::ostream& out, std::ostream& errors, bool json)
         : jobs_(jobs)
         , out_(out)
         , errors_(errors)
         , terminal_(::isatty(STDERR_FILENO))
+        , json_(json)
         , lastEnd_(SteadySeconds()) {}
+
+    // A file skipped before the run: named on `errors`, and a JSON line when asked for.
+    void Skipped(const TFileResult& result) {
+        errors_ << (result.Existing ? "Done before: " : "Skipped: ") << result.Reason() << "\n";
+        if (json_)
+            out_ << FileResultJson(result, {}) << std::endl;
+    }
 
     // The file name of each task of the planned run.
     void SetTaskNames(const TBatchPlan& plan, const std::vector<std::string>& files) {
@@ -95,6 +106,11 @@ public:
     void TaskEnded(const TFileResult& result) override {
         if (terminal_)
             errors_ << "\r\033[K";
+        if (json_) {
+            out_ << FileResultJson(result, FactsOf(result)) << std::endl;
+            lastEnd_ = SteadySeconds();
+            return;
+        }
         const std::string name = FileName(result.File);
         switch (result.Outcome) {
         case TFileOutcome::Failed:
@@ -130,18 +146,37 @@ private:
         return found->second;
     }
 
-    std::string TookText(int task) const {
+    double SecondsTaken(int task) const {
         const auto found = clocks_.find(task);
         const double started = jobs_ == 1 || found == clocks_.end() ? lastEnd_ : found->second.StartedAt;
+        return SteadySeconds() - started;
+    }
+
+    std::string TookText(int task) const {
         char took[64];
-        std::snprintf(took, sizeof took, " (%.1f s)", SteadySeconds() - started);
+        std::snprintf(took, sizeof took, " (%.1f s)", SecondsTaken(task));
         return took;
+    }
+
+    TFileFacts FactsOf(const TFileResult& result) const {
+        TFileFacts facts;
+        facts.Seconds = SecondsTaken(result.Task);
+        const auto found = clocks_.find(result.Task);
+        if (found != clocks_.end())
+            facts.Speed = std::max(0.0, found->second.Estimate.Speed());
+        std::error_code missing;
+        if (result.Outcome == TFileOutcome::Converted) {
+            const auto size = std::filesystem::file_size(result.Output, missing);
+            facts.Size = missing ? -1 : static_cast<int64_t>(size);
+        }
+        return facts;
     }
 
     const int jobs_;
     std::ostream& out_;
     std::ostream& errors_;
     const bool terminal_;
+    const bool json_;
     double lastEnd_; // when the last file ended, or the run began
     std::vector<std::string> names_;
     std::map<int, TTaskClock> clocks_;
@@ -191,39 +226,55 @@ std::vector<TBatchRow> MakeRows(const ConvertOptions& options, std::vector<TlvFi
     return rows;
 }
 
-sigset_t StopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    return set;
+// Ctrl-C and termination requests, taken by the command (blocked for its threads, each thread
+// started from then on inheriting the mask), so that a stop removes the unfinished files, as the
+// desktop's Cancel does, and the exit status tells which signal it was.
+class TStopSignals {
+public:
+    TStopSignals() {
+        sigemptyset(&set_);
+        sigaddset(&set_, SIGINT);
+        sigaddset(&set_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+    }
+    ~TStopSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    TStopSignals(const TStopSignals&) = delete;
+    TStopSignals& operator=(const TStopSignals&) = delete;
+
+    // The first stop signal that came, 0 while none has.
+    int Received() {
+        const timespec none{0, 0};
+        const int signal = sigtimedwait(&set_, nullptr, &none);
+        if (signal > 0 && received_ == 0)
+            received_ = signal;
+        return received_;
+    }
+
+private:
+    sigset_t set_{};
+    sigset_t previous_{};
+    int received_ = 0;
+};
+
+// 128 + the signal, as shells report a process ended by it.
+int StoppedStatus(int signal) {
+    return signal == SIGTERM ? kTerminatedStatus : kInterruptedStatus;
 }
 
-bool StopSignalPending(const sigset_t& set) {
-    const timespec none{0, 0};
-    return sigtimedwait(&set, nullptr, &none) > 0;
-}
-
-// Runs the planned tasks to their end; true when Ctrl-C or a termination request stopped them.
-// Those signals are taken here (blocked for every thread started from now on), so the conversion
-// is stopped properly and the run removes the unfinished files, as the desktop's Cancel does.
-bool RunToTheEnd(TBatchRun& run, int jobs, std::ostream& errors) {
-    const sigset_t stopSignals = StopSignals();
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
-    bool interrupted = false;
+// Runs the planned tasks to their end; the stop signal that stopped them, or 0.
+int RunToTheEnd(TBatchRun& run, int jobs, TStopSignals& stopSignals, std::ostream& errors) {
+    bool stopping = false;
     if (run.Start(jobs)) {
         for (bool ended = false; !ended;) {
             ended = run.WaitForReports(kSignalPoll);
-            if (!interrupted && StopSignalPending(stopSignals)) {
-                interrupted = true;
+            if (!stopping && stopSignals.Received() != 0) {
+                stopping = true;
                 errors << "\nStopping: the unfinished files are removed\n";
                 run.Stop(false);
             }
         }
     }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    return interrupted;
+    return stopSignals.Received();
 }
 
 } // namespace
@@ -250,7 +301,7 @@ int ConvertFiles(const ConvertOptions& given, std::ostream& out, std::ostream& e
     ApplyOverrides(options, settings);
     TProfileFile profiles(profileFile);
     TConsoleShellServices services(errors);
-    TMappingContext context{settings, profiles, services};
+    TMappingContext context{settings, profiles, services, options.keepNames, options.skipExisting};
 
     // Text layers are measured and drawn with Qt's fonts, which need an application object.
     std::unique_ptr<QGuiApplication> fonts;
@@ -275,7 +326,8 @@ int ConvertFiles(const ConvertOptions& given, std::ostream& out, std::ostream& e
     converter.SetTriggerEventInMainThread(false);
     TFrameHookRenderer renderer([&errors](const std::string& warning) { errors << warning << "\n"; });
     const int jobs = std::max(1, options.jobs);
-    TTerminalReports reports(jobs, out, errors);
+    TTerminalReports reports(jobs, out, errors, options.json);
+    TStopSignals stopSignals; // from here on, for the opens too
     TBatchRun run(converter, services, reports,
                   [&renderer](TBitmap& frame, const TlvFilesRecord& row, int64_t pts) {
                       renderer.Render(frame, row, pts);
@@ -286,11 +338,13 @@ int ConvertFiles(const ConvertOptions& given, std::ostream& out, std::ostream& e
         errors << e.what() << "\n";
         return 1;
     }
-    for (const TFileResult& skipped : run.Summary().Skipped)
-        errors << "Skipped: " << skipped.Reason() << "\n";
-
-    if (RunToTheEnd(run, jobs, errors))
-        return kInterruptedStatus;
+    for (const auto* skips : {&run.Summary().Skipped, &run.Summary().Existing})
+        for (const TFileResult& skipped : *skips)
+            reports.Skipped(skipped);
+    if (stopSignals.Received() != 0) // while the files were opened: nothing has started
+        return StoppedStatus(stopSignals.Received());
+    if (const int signal = RunToTheEnd(run, jobs, stopSignals, errors))
+        return StoppedStatus(signal);
     return run.Summary().Failed.empty() && run.Summary().Skipped.empty() ? 0 : 1;
 }
 

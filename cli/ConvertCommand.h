@@ -23,10 +23,14 @@ struct ConvertOptions {
     double timeoutSeconds = 30;      // how long an input may give nothing
     double loudness = 0;             // LUFS to normalise the sound to; 0: the profile's setting
     bool quality = false;            // measure PSNR and SSIM of each video output
+    bool keepNames = false;          // "name.ext" without "_(new)", never overwriting a file
+    bool skipExisting = false;       // a source whose output exists is skipped as done
+    bool json = false;               // one JSON object per file on the output
     std::vector<std::string> files;
 };
 
-// 0 when every file converted, 1 when any failed or was skipped, 130 when stopped with Ctrl-C.
+// 0 when every file converted (or was done before, with skipExisting), 1 when any failed or was
+// skipped, 130 when stopped with Ctrl-C, 143 when stopped by a termination request.
 int ConvertFiles(const ConvertOptions& options, std::ostream& out, std::ostream& errors);
 
 } // namespace tarnel::cli

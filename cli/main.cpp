@@ -160,6 +160,15 @@ int main(int argc, char** argv) {
     convert->add_flag("--quality", convertOptions.quality,
                       "Measure PSNR and SSIM of each video output against its source, after the same trim "
                       "and crop, at the output's size");
+    convert->add_flag("--keep-names", convertOptions.keepNames,
+                      "Name each output as its source (name.ext, without \"_(new)\"); an existing file "
+                      "is never overwritten, and that source is reported as failed");
+    convert->add_flag("--skip-existing", convertOptions.skipExisting,
+                      "Skip a source whose output exists already (outputs are only ever complete): run "
+                      "the same command again to finish what is missing");
+    convert->add_flag("--json", convertOptions.json,
+                      "One JSON object per file on standard output (source, output, status, reason, "
+                      "seconds, speed, size, loudness, quality); progress goes to standard error");
     AddTimeoutOption(*convert, convertOptions.timeoutSeconds);
     convert
         ->add_option("FILE", convertOptions.files,

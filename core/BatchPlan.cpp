@@ -8,6 +8,7 @@
 #include "StreamChoices.h"
 
 #include <filesystem>
+#include <memory>
 
 namespace tarnel {
 
@@ -35,6 +36,31 @@ void ApplyPrioritySetting(TCustomFFConverter& converter, int32_t priority) {
     }
 }
 
+namespace {
+
+// Claims the output of `source`; false with the reason when it cannot be written.
+bool ClaimOutput(const std::string& source, const std::string& extension, TMappingContext& context,
+                 const std::vector<std::string>& reserved, TOutputClaim& claim, std::string& refusal) {
+    const std::string base = OutputBase(source, context.Settings, context.Services);
+    std::string error;
+    switch (ClaimOutputName(base, extension, context.KeepNames, reserved, claim, error)) {
+    case TClaimResult::Claimed:
+        return true;
+    case TClaimResult::Exists:
+        refusal = "its output " + base + extension + " exists already and is not overwritten";
+        return false;
+    case TClaimResult::Taken:
+        refusal = "its output " + base + extension + " exists already (another conversion is writing it)";
+        return false;
+    case TClaimResult::Failed:
+        break;
+    }
+    refusal = error;
+    return false;
+}
+
+} // namespace
+
 TBatchPlan BuildBatch(TCustomFFConverter& converter, const std::vector<TBatchRow>& rows, int32_t code,
                       TMappingContext& context) {
     TBatchPlan plan;
@@ -44,6 +70,17 @@ TBatchPlan BuildBatch(TCustomFFConverter& converter, const std::vector<TBatchRow
         if (!row.Checked)
             continue;
         TlvFilesRecord& record = *row.Record;
+        if (context.SkipExisting) {
+            const std::string done =
+                FirstOutputName(OutputBase(record.SourceFile, context.Settings, context.Services),
+                                "." + context.Profiles.FileExt(code), context.KeepNames);
+            if (std::filesystem::exists(done)) {
+                plan.Skipped.push_back(
+                    {row.Index, record.SourceFile,
+                     FileReason(record.SourceFile, "its output " + done + " exists already"), true});
+                continue;
+            }
+        }
         TInputOptions input;
         InitInputOptions(input);
         input.FileName = record.SourceFile;
@@ -56,13 +93,19 @@ TBatchPlan BuildBatch(TCustomFFConverter& converter, const std::vector<TBatchRow
         if (record.TrimStart >= 0)
             input.StartTime = record.TrimStart;
         const std::string extension = "." + context.Profiles.FileExt(code);
-        const std::string destination =
-            MakeOutputFileName(probe.FileName(), extension, context.Settings, context.Services, plan.Outputs);
+        auto claim = std::make_shared<TOutputClaim>();
+        std::string refusal;
+        if (!ClaimOutput(probe.FileName(), extension, context, plan.Outputs, *claim, refusal)) {
+            probe.Close();
+            plan.Skipped.push_back({row.Index, record.SourceFile, FileReason(record.SourceFile, refusal)});
+            continue;
+        }
+        const std::string destination = claim->Output();
         record.Zoom = context.Settings.ProfileZoom(code);
 
         TOutputOptions output;
         InitOutputOptions(output);
-        output.FileName = destination;
+        output.FileName = claim->Partial();
         if (record.CropTop > 0 || record.CropLeft > 0 || record.CropBottom > 0 || record.CropRight > 0) {
             output.CropTop = record.CropTop;
             output.CropBottom = record.CropBottom;
@@ -90,7 +133,7 @@ TBatchPlan BuildBatch(TCustomFFConverter& converter, const std::vector<TBatchRow
             continue;
         }
         output.CustomHook = record.NeedsFrameHook();
-        if (!converter.SetOutputFile(task, destination, &output)) {
+        if (!converter.SetOutputFile(task, claim->Partial(), &output)) {
             plan.Skipped.push_back(
                 {row.Index, record.SourceFile, FileReason(record.SourceFile, converter.LastError())});
             converter.RemoveTask(task);
@@ -98,16 +141,21 @@ TBatchPlan BuildBatch(TCustomFFConverter& converter, const std::vector<TBatchRow
         }
         plan.TaskRows.push_back(row.Index);
         plan.Outputs.push_back(destination);
+        plan.Claims.push_back(std::move(claim));
     }
     return plan;
 }
 
-void RemoveUnfinishedOutput(const TBatchPlan& plan, const TTerminateInfo& info) {
-    if ((info.Finished && !info.Failed) || info.TaskIndex < 0 ||
-        static_cast<size_t>(info.TaskIndex) >= plan.Outputs.size())
-        return;
-    std::error_code ignored;
-    std::filesystem::remove(plan.Outputs[static_cast<size_t>(info.TaskIndex)], ignored);
+std::string SettleOutput(TBatchPlan& plan, const TTerminateInfo& info) {
+    if (info.TaskIndex < 0 || static_cast<size_t>(info.TaskIndex) >= plan.Claims.size())
+        return {};
+    TOutputClaim& claim = *plan.Claims[static_cast<size_t>(info.TaskIndex)];
+    if (!info.Finished || info.Failed) {
+        claim.Abandon();
+        return {};
+    }
+    std::string error;
+    return claim.Commit(error) ? std::string() : error;
 }
 
 std::string SkippedFilesText(const TBatchPlan& plan) {

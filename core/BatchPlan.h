@@ -2,10 +2,12 @@
 // with the current profile; rows whose file can no longer be opened are skipped and named.
 #pragma once
 
+#include "OutputClaim.h"
 #include "TaskOptionsBuilder.h"
 #include "converter/FFConverter.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,12 +24,16 @@ struct TBatchRow {
 struct TBatchSkip {
     int32_t Row = 0;
     std::string File;
-    std::string Reason; // names the file
+    std::string Reason;    // names the file
+    bool Existing = false; // its output exists already (a re-run skips what is done)
 };
 
 struct TBatchPlan {
     std::vector<int32_t> TaskRows;    // the row of each task
     std::vector<std::string> Outputs; // the output file of each task
+    // The claim on each task's output: the task writes the partial file, which takes the output's
+    // name when the task has finished. A claim that goes unfinished removes its partial file.
+    std::vector<std::shared_ptr<TOutputClaim>> Claims;
     std::vector<TBatchSkip> Skipped;
 
     // The file-list row of a task; -1 for an index outside the run.
@@ -44,9 +50,10 @@ void ApplyPrioritySetting(TCustomFFConverter& converter, int32_t priority);
 TBatchPlan BuildBatch(TCustomFFConverter& converter, const std::vector<TBatchRow>& rows, int32_t code,
                       TMappingContext& context);
 
-// Deletes the output of a task that failed or was stopped, so that a half-written file under a
-// normal name never looks like a complete one.
-void RemoveUnfinishedOutput(const TBatchPlan& plan, const TTerminateInfo& info);
+// A task's end for its output: a finished task's output takes its name, the partial file of a task
+// that failed or was stopped is removed. Returns what went wrong giving the name (empty when
+// nothing did, or the task did not finish).
+std::string SettleOutput(TBatchPlan& plan, const TTerminateInfo& info);
 
 // One line naming the files that were skipped and why; empty when none was.
 std::string SkippedFilesText(const TBatchPlan& plan);

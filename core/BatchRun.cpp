@@ -5,10 +5,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sys/statvfs.h>
 
 namespace tarnel {
 
 namespace {
+
+constexpr unsigned long long kNearlyFull = 1024 * 1024; // bytes free
 
 const TlvFilesRecord* RecordOfRow(const std::vector<TBatchRow>& rows, int32_t index) {
     const auto row = std::find_if(rows.begin(), rows.end(),
@@ -22,9 +25,18 @@ TFileOutcome OutcomeOf(const TTerminateInfo& info) {
     return info.Finished ? TFileOutcome::Converted : TFileOutcome::Stopped;
 }
 
-std::string MessageOf(TFileOutcome outcome, const TTerminateInfo& info) {
+// A disk that filled up is named: the library only says that writing failed.
+std::string WithFullDisk(const std::string& message, const std::string& output) {
+    const std::string folder = std::filesystem::path(output).parent_path().string();
+    struct statvfs disk {};
+    if (::statvfs(folder.c_str(), &disk) != 0 || disk.f_bavail * disk.f_frsize >= kNearlyFull)
+        return message;
+    return message + " (the disk holding " + folder + " is full)";
+}
+
+std::string MessageOf(TFileOutcome outcome, const TTerminateInfo& info, const std::string& output) {
     if (outcome == TFileOutcome::Failed)
-        return info.ErrorMessage;
+        return WithFullDisk(info.ErrorMessage, output);
     return outcome == TFileOutcome::Stopped ? "stopped before its end; the unfinished output was removed"
                                             : "";
 }
@@ -81,8 +93,11 @@ const TBatchPlan& TBatchRun::Prepare(const std::vector<TBatchRow>& rows, int32_t
     for (int32_t row : plan_.TaskRows)
         records_.push_back(RecordOfRow(rows, row));
     taskEnded_.assign(records_.size(), false);
-    for (const TBatchSkip& skip : plan_.Skipped)
-        summary_.Add({TFileOutcome::Skipped, skip.Row, -1, skip.File, {}, skip.Reason});
+    for (const TBatchSkip& skip : plan_.Skipped) {
+        TFileResult skipped{TFileOutcome::Skipped, skip.Row, -1, skip.File, {}, skip.Reason};
+        skipped.Existing = skip.Existing;
+        summary_.Add(skipped);
+    }
     return plan_;
 }
 
@@ -207,15 +222,17 @@ bool TBatchRun::WaitForReports(std::chrono::milliseconds timeout) {
     return DeliverReports();
 }
 
-// The component leaves the size of the output at 0: the file tells how much is written.
+// The component leaves the size of the output at 0: the partial file tells how much is written.
 void TBatchRun::Deliver(const TProgressInfo& info) {
     if (plan_.RowOfTask(info.TaskIndex) < 0)
         return;
     TProgressInfo withSize = info;
     if (withSize.TotalSize <= 0) {
         std::error_code unknown;
-        const std::uintmax_t size =
-            std::filesystem::file_size(plan_.Outputs[static_cast<size_t>(info.TaskIndex)], unknown);
+        const auto task = static_cast<size_t>(info.TaskIndex);
+        const TOutputClaim* claim = task < plan_.Claims.size() ? plan_.Claims[task].get() : nullptr;
+        const std::uintmax_t size = std::filesystem::file_size(
+            claim && claim->Held() ? claim->Partial() : plan_.Outputs[task], unknown);
         withSize.TotalSize = unknown ? 0 : static_cast<int64_t>(size);
     }
     listener_.TaskProgress(withSize);
@@ -235,14 +252,14 @@ void TBatchRun::EndTask(const TTerminateInfo& info) {
     if (task >= taskEnded_.size() || taskEnded_[task])
         return;
     taskEnded_[task] = true;
-    RemoveUnfinishedOutput(plan_, info);
-    const TFileOutcome outcome = OutcomeOf(info);
+    const std::string naming = SettleOutput(plan_, info);
+    const TFileOutcome outcome = naming.empty() ? OutcomeOf(info) : TFileOutcome::Failed;
     TFileResult result{outcome,
                        plan_.TaskRows[task],
                        info.TaskIndex,
                        records_[task]->SourceFile,
                        plan_.Outputs[task],
-                       MessageOf(outcome, info)};
+                       naming.empty() ? MessageOf(outcome, info, plan_.Outputs[task]) : naming};
     if (outcome == TFileOutcome::Converted) {
         result.LoudnessTarget = info.LoudnessTarget;
         result.Loudness = info.Loudness;

@@ -56,7 +56,7 @@ void TBatchSummary::Add(const TFileResult& result) {
         Stopped.push_back(result);
         break;
     case TFileOutcome::Skipped:
-        Skipped.push_back(result);
+        (result.Existing ? Existing : Skipped).push_back(result);
         break;
     }
 }
@@ -90,7 +90,8 @@ std::string TBatchSummary::ProblemsText() const {
 
 std::string TBatchSummary::CountsText() const {
     return std::to_string(Converted.size()) + " files converted, " +
-           std::to_string(Failed.size() + Skipped.size()) + " failed";
+           std::to_string(Failed.size() + Skipped.size()) + " failed" +
+           (Existing.empty() ? "" : ", " + std::to_string(Existing.size()) + " done before");
 }
 
 } // namespace tarnel

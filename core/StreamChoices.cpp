@@ -171,6 +171,10 @@ void ApplyStreamChoices(const TStreamChoiceRequest& request, TOutputOptions& out
     TKept kept;
     const TStreamSummary* picture = PictureSource(request.Streams);
     if (request.AudioOnly) {
+        const bool hasSound = std::any_of(request.Streams.begin(), request.Streams.end(),
+                                          [](const TStreamSummary& s) { return s.Type == AVMEDIA_TYPE_AUDIO; });
+        if (!hasSound)
+            throw TSourceRefused("it has no sound to convert");
         // An audio file keeps its cover where the container has a place for one.
         if (picture && picture->CoverArt && HoldsCover(request.Format)) {
             kept.Picture = picture;

@@ -33,7 +33,8 @@ const TStreamSummary* PictureSource(const std::vector<TStreamSummary>& streams);
 
 // Sets the output's stream choices: subtitle codec or its absence, extra audio and subtitle
 // streams, the stream maps when the source has a choice to make, and what an audio profile keeps
-// of a cover. Throws TSourceRefused when a video profile has no picture to convert.
+// of a cover. Throws TSourceRefused when a video profile has no picture to convert, or an audio
+// profile no sound.
 void ApplyStreamChoices(const TStreamChoiceRequest& request, TOutputOptions& output, TInputOptions& input);
 
 } // namespace tarnel

@@ -39,7 +39,9 @@ struct TSourceFacts {
 struct TMappingContext {
     TMainSettings& Settings;
     TProfileFile& Profiles;
-    TShellServices& Services; // asks the frame-size question
+    TShellServices& Services;  // asks the frame-size question
+    bool KeepNames = false;    // outputs are named as their sources, never overwriting a file
+    bool SkipExisting = false; // a source whose output exists already is skipped as done
 };
 
 // Fills `output` and `input` (already holding file names, start time, crop fields and duration)

@@ -17,8 +17,10 @@ packages=(
   libjpeg62-turbo-dev
   libgtest-dev libgmock-dev
   libcli11-dev
+  nlohmann-json3-dev
+  parallel
 )
-bench_packages=(mkvtoolnix linux-perf)
+bench_packages=(mkvtoolnix linux-perf handbrake-cli)
 if [[ ${1:-} == bench ]]; then
   packages+=("${bench_packages[@]}")
 fi

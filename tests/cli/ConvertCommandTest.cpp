@@ -131,11 +131,24 @@ TEST_F(ConvertCommandTest, LoudnessAndQualityFiguresEndEachFilesLine) {
     EXPECT_EQ(audioOut.str().find("PSNR"), std::string::npos) << audioOut.str();
 }
 
+TEST_F(ConvertCommandTest, AnAudioProfileSkipsAFileWithoutSoundBeforeTheRun) {
+    cli::ConvertOptions options;
+    options.profile = 500;
+    options.outputFolder = (home_.Home() / "out").string();
+    options.files = {Fixtures().videoOnly};
+    std::ostringstream out, errors;
+    EXPECT_EQ(cli::ConvertFiles(options, out, errors), 1);
+    EXPECT_NE(errors.str().find("Skipped: " + Fixtures().videoOnly + ": it has no sound to convert"),
+              std::string::npos)
+        << errors.str();
+    EXPECT_TRUE(!fs::exists(home_.Home() / "out") || fs::is_empty(home_.Home() / "out"));
+}
+
 TEST_F(ConvertCommandTest, ALoudnessTargetOutsideItsRangeNamesTheOption) {
     for (const char* target : {"-80", "0", "loud"}) {
         SCOPED_TRACE(target);
-        const std::string command = test::CliProgram().string() + " convert --profile 500 --loudness " + target +
-                                    " " + Fixtures().audioOnly + " 2>&1";
+        const std::string command = test::CliProgram().string() + " convert --profile 500 --loudness " +
+                                    target + " " + Fixtures().audioOnly + " 2>&1";
         FILE* pipe = popen(command.c_str(), "r");
         ASSERT_NE(pipe, nullptr);
         std::string text;
@@ -163,15 +176,17 @@ TEST_F(ConvertCommandTest, CtrlCStopsAndRemovesTheUnfinishedFile) {
         _exit(127);
     }
     const fs::path output = outputFolder / "h264_aac_(new).mp4";
-    for (int i = 0; i < 500 && !(fs::exists(output) && fs::file_size(output) > 0); ++i)
+    const fs::path partial = outputFolder / ".partial-h264_aac_(new).mp4";
+    for (int i = 0; i < 500 && !(fs::exists(partial) && fs::file_size(partial) > 0); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(fs::exists(output)) << "the file was being written";
+    EXPECT_TRUE(fs::exists(partial)) << "the file was being written";
     kill(child, SIGINT);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 130);
     EXPECT_FALSE(fs::exists(output));
+    EXPECT_FALSE(fs::exists(partial));
 }
 
 } // namespace

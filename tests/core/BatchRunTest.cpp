@@ -281,7 +281,9 @@ TEST_F(BatchRunTest, AStoppedRunRemovesItsUnfinishedOutputsAndRunsNoAfterActions
         std::unique_lock lock(mutex);
         ASSERT_TRUE(changed.wait_for(lock, 30s, [&] { return holding; }));
     }
-    ASSERT_TRUE(fs::exists(plan.Outputs[0])) << "the first file is being written";
+    const std::string partial = plan.Claims[0]->Partial();
+    ASSERT_TRUE(fs::exists(partial)) << "the first file is being written";
+    EXPECT_FALSE(fs::exists(plan.Outputs[0])) << "under its partial name";
     run_.Stop(false);
     {
         std::lock_guard lock(mutex);
@@ -295,6 +297,7 @@ TEST_F(BatchRunTest, AStoppedRunRemovesItsUnfinishedOutputsAndRunsNoAfterActions
     EXPECT_TRUE(run_.Summary().Failed.empty());
     for (const std::string& output : plan.Outputs)
         EXPECT_FALSE(fs::exists(output)) << output;
+    EXPECT_FALSE(fs::exists(partial));
     std::vector<std::string> problems, expected;
     std::istringstream text(run_.Summary().ProblemsText());
     for (std::string line; std::getline(text, line);)
