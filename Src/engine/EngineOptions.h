@@ -110,6 +110,7 @@ struct TOptionState {
     bool UsingVideoHook = false;
     int32_t Verbosity = 1;
     int32_t ThreadCount = 0; // decoder and encoder threads; 0 lets the libraries choose
+    bool Pipeline = true;    // read and decode on a thread of their own ("pipeline")
     int64_t VideoSize = 0;   // bytes written, per kind (run counters)
     int64_t AudioSize = 0;
     int64_t ExtraSize = 0;

@@ -25,6 +25,7 @@ namespace tarnel {
 
 class TBitmap;
 class TCustomFFmpeg;
+class TReadAhead;
 
 using THookCallback = std::function<void(TCustomFFmpeg& engine, TBitmap& bitmap, bool& stopHook, bool& update,
                                          int64_t inputTimestamp, int32_t pictureCounter)>;
@@ -51,7 +52,7 @@ struct TMetadataMap {
 // only parameters), created when the file is opened and owned here.
 struct TInputFile {
     InputContextPtr Context;
-    std::string FileName; // as the user gave it
+    std::string FileName;                // as the user gave it
     std::vector<CodecContextPtr> Codecs; // index = stream index
 };
 
@@ -132,6 +133,11 @@ public:
 
     // Typed setters used by the conversion component.
     void SetVerbosity(int32_t level) { Opt.Verbosity = level; }
+    // Pipelined run (the "pipeline" option, on by default): reading and decoding go ahead of the
+    // encoders on a thread of their own where the output stays the same; off keeps one thread.
+    void SetPipeline(bool on) { Opt.Pipeline = on; }
+    // Whether the last run read and decoded on a thread of its own; read it after the run.
+    bool Pipelined() const { return pipelined_; }
     void SetPreviewFlags(uint8_t flags);
     void SetStartTime(int64_t us);
     void SetRecordingTime(int64_t us);
@@ -246,6 +252,18 @@ protected:
     void RunMainLoop(TTranscodeRun& run);
     int ChooseInputFile(TTranscodeRun& run);
     void ProcessInputPacket(TTranscodeRun& run, int fileIndex, AVPacket* packet);
+    // The rest of ProcessInputPacket once the packet's timestamps are corrected: decoding or copying
+    // it, the decoding error and the progress report.
+    void DeliverInputPacket(TTranscodeRun& run, int fileIndex, TInputStream& ist, int inputIndex,
+                            const AVPacket* packet);
+    bool BeyondRecordingTime(const TInputStream& ist, const AVPacket* packet) const;
+    void ReportDecodingFailure(const TInputStream& ist);
+    void ReportProgressWhenDue(TTranscodeRun& run, int fileIndex);
+    // The pipelined main loop (TranscodePipeline.cpp): TReadAhead reads and decodes on its thread,
+    // this thread takes its results in order and does everything else as RunMainLoop does.
+    bool CanPipeline(const TTranscodeRun& run) const;
+    void RunPipelinedLoop(TTranscodeRun& run);
+    friend class TReadAhead;
     void AdjustInputTimestamps(int fileIndex, const TInputStream& ist, AVPacket* packet);
     void CorrectDiscontinuity(int fileIndex, const TInputStream& ist, AVPacket* packet);
     void SwitchJoinSegment(TTranscodeRun& run, int fileIndex, bool& endLoop);
@@ -259,7 +277,7 @@ protected:
     int DecodeSubtitle(TTranscodeRun& run, TInputStream& ist, int inputIndex, const AVPacket* packet);
     int ReceiveDecoded(TTranscodeRun& run, TInputStream& ist, int inputIndex);
     void DeliverDecoded(TTranscodeRun& run, TInputStream& ist, int inputIndex, AVFrame* frame);
-    void EmulateRate(const TInputStream& ist);
+    void EmulateRate(const TInputStream& ist, int64_t pts);
     void DrainDecoder(TTranscodeRun& run, TInputStream& ist, int inputIndex);
     void DrainEncoder(TTranscodeRun& run, TOutputStreamState& ost);
     // Output paths: encoders fed with decoded data, and their packets written.
@@ -279,7 +297,7 @@ protected:
     int FramesForPicture(TOutputStreamState& ost);
     AVFrame* ScalePicture(TOutputStreamState& ost, AVFrame* picture);
     // Picture pre-processing: deinterlacing, the RGB hook, hook modules (VideoPreProcess.cpp).
-    void PreProcessPicture(TInputStream& ist, AVFrame* picture);
+    void PreProcessPicture(int64_t hookTimestamp, AVFrame* picture);
     // The filter graph (VideoFilters.cpp): 0, or -1 with LastError.
     int ConfigureVideoFilters(TTranscodeRun& run, TOutputStreamState& ost, TInputStream& ist);
     // Pushes `picture` (null: the end of the input) and encodes every picture the graph gives.
@@ -368,7 +386,8 @@ protected:
     FrameHookList VideoHooks;
     BitmapConverter HookConverter;
     BitmapConverter PreviewConverter;
-    int32_t PictureCounter = 0;
+    int32_t PictureCounter = 0;        // pictures decoded (the hook's counter)
+    int32_t PreviewPictureCounter = 0; // PictureCounter as of the picture the outputs last took
     // Video path state (VideoPreProcess.cpp, VideoFilters.cpp, VideoPreview.cpp).
     FramePtr HookPicture;                        // copy of the decoded picture that deinterlacing reads
     std::shared_ptr<class TPreviewer> Previewer; // the preview window (Previewer.h), made on first use
@@ -387,6 +406,7 @@ protected:
     std::string lastError_;
     int64_t totalDuration_ = -1;
     bool joined_ = false;
+    bool pipelined_ = false; // written by the run, read after it
 
 private:
     void FailStart(const std::string& message);

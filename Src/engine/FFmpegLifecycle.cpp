@@ -202,6 +202,7 @@ void TCustomFFmpeg::Defaults() {
         previewFlags_ = 0;
     }
     PictureCounter = 0;
+    PreviewPictureCounter = 0;
     errorOccurred_ = false;
 }
 

@@ -467,6 +467,7 @@ const std::unordered_map<std::string_view, TOptionHandlers::THandler>& TOptionHa
         {"vc", [](E& e, const S&, const S& v) { e.Opt.VideoChannel = std::stoi(v); }},
         {"tvstd", [](E& e, const S&, const S& v) { e.Opt.VideoStandard = v; }},
         {"isync", [](E& e, const S&, const S& v) { e.Opt.InputSync = OptionBool(v); }},
+        {"pipeline", [](E& e, const S&, const S& v) { e.Opt.Pipeline = OptionBool(v); }},
         {"muxdelay", [](E& e, const S&, const S& v) { e.Opt.MuxMaxDelay = std::stof(v); }},
         {"muxpreload", [](E& e, const S&, const S& v) { e.Opt.MuxPreload = std::stof(v); }},
         {"absf", BitstreamFilter},

@@ -4,6 +4,7 @@
 #include "base/FFmpegException.h"
 #include "base/FFmpegLogger.h"
 #include "engine/FFmpeg.h"
+#include "engine/TranscodePipeline.h"
 
 extern "C" {
 #include <libavutil/intreadwrite.h>
@@ -35,6 +36,12 @@ int64_t CopiedPacketDuration(const TInputStream& ist, const AVPacket* packet) {
     return 0;
 }
 
+bool IsCover(const TInputStream& ist) {
+    return (ist.Stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+}
+
+} // namespace
+
 // The time one decoded picture or block of samples covers, in µs.
 int64_t DecodedDuration(const TInputStream& ist, const AVFrame* frame) {
     if (ist.Codec->codec_type == AVMEDIA_TYPE_AUDIO)
@@ -47,10 +54,6 @@ int64_t DecodedDuration(const TInputStream& ist, const AVFrame* frame) {
     return av_rescale(1000000, int64_t{rate.den} * (2 + frame->repeat_pict), int64_t{rate.num} * 2);
 }
 
-bool IsCover(const TInputStream& ist) {
-    return (ist.Stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
-}
-
 // Replaces the decoded picture with its upright copy; false when the libraries fail.
 bool TurnUpright(TInputStream& ist, AVFrame* frame) {
     FramePtr turned = ist.Rotator->Turn(frame);
@@ -60,8 +63,6 @@ bool TurnUpright(TInputStream& ist, AVFrame* frame) {
     av_frame_move_ref(frame, turned.get());
     return true;
 }
-
-} // namespace
 
 void TCustomFFmpeg::HoldCoverToEnd(TTranscodeRun& run, TInputStream& ist, int inputIndex) {
     if (!ist.HeldPicture || ist.CoverHeld)
@@ -99,7 +100,7 @@ int TCustomFFmpeg::OutputPacket(TTranscodeRun& run, TInputStream& ist, int input
         if (!ist.DecodingNeeded) {
             ist.Pts = ist.NextPts;
             ist.NextPts += CopiedPacketDuration(ist, packet);
-            EmulateRate(ist);
+            EmulateRate(ist, ist.Pts);
         }
         if (StartReached(ist)) {
             for (TOutputStreamState& ost : run.OutputStreams) {
@@ -169,11 +170,12 @@ int TCustomFFmpeg::ReceiveDecoded(TTranscodeRun& run, TInputStream& ist, int inp
             if (ist.Rotator && !TurnUpright(ist, frame))
                 return -1;
             ist.Quality = frame->quality;
-            PreProcessPicture(ist, frame);
+            PreProcessPicture(ist.Pts, frame);
+            PreviewPictureCounter = PictureCounter;
         } else if (Opt.AudioVolume != 256) {
             ApplyVolume(frame, Opt.AudioVolume);
         }
-        EmulateRate(ist);
+        EmulateRate(ist, ist.Pts);
         if (StartReached(ist))
             DeliverDecoded(run, ist, inputIndex, frame);
         av_frame_unref(frame);
@@ -199,10 +201,10 @@ void TCustomFFmpeg::DeliverDecoded(TTranscodeRun& run, TInputStream& ist, int in
 }
 
 // With rate emulation the input is not read faster than it plays.
-void TCustomFFmpeg::EmulateRate(const TInputStream& ist) {
+void TCustomFFmpeg::EmulateRate(const TInputStream& ist, int64_t pts) {
     if (!Opt.RateEmulation)
         return;
-    const int64_t ahead = ist.Pts - (av_gettime_relative() - ist.StartWallClock);
+    const int64_t ahead = pts - (av_gettime_relative() - ist.StartWallClock);
     if (ahead > 1000)
         std::this_thread::sleep_for(std::chrono::milliseconds(ahead / 1000));
 }

@@ -94,7 +94,11 @@ void TCustomFFmpeg::Transcode() {
     inputFailure_.clear();
     try {
         SetUpTranscode(run);
-        RunMainLoop(run);
+        pipelined_ = CanPipeline(run);
+        if (pipelined_)
+            RunPipelinedLoop(run);
+        else
+            RunMainLoop(run);
         FinishRun(run);
     } catch (...) {
         Runs.reset();
@@ -210,22 +214,39 @@ void TCustomFFmpeg::ProcessInputPacket(TTranscodeRun& run, int fileIndex, AVPack
 
     AdjustInputTimestamps(fileIndex, ist, packet);
     CorrectDiscontinuity(fileIndex, ist, packet);
-    if (Opt.RecordingTime != kUnlimitedTime && packet->pts != AV_NOPTS_VALUE &&
-        av_compare_ts(packet->pts, ist.Stream->time_base, Opt.RecordingTime + Opt.StartTime,
-                      kMicrosecondBase) >= 0) {
+    if (BeyondRecordingTime(ist, packet)) {
         ist.PastRecordingTime = true;
         return;
     }
+    DeliverInputPacket(run, fileIndex, ist, inputIndex, packet);
+}
+
+bool TCustomFFmpeg::BeyondRecordingTime(const TInputStream& ist, const AVPacket* packet) const {
+    return Opt.RecordingTime != kUnlimitedTime && packet->pts != AV_NOPTS_VALUE &&
+           av_compare_ts(packet->pts, ist.Stream->time_base, Opt.RecordingTime + Opt.StartTime,
+                         kMicrosecondBase) >= 0;
+}
+
+void TCustomFFmpeg::DeliverInputPacket(TTranscodeRun& run, int fileIndex, TInputStream& ist, int inputIndex,
+                                       const AVPacket* packet) {
     if (OutputPacket(run, ist, inputIndex, packet) < 0) {
-        const std::string message =
-            Format("Error while decoding stream #%d.%d (%s)", ist.FileIndex, ist.StreamIndex,
-                   MediaTypeText(ist.Stream->codecpar->codec_type).c_str());
-        if (Opt.ExitOnError)
-            throw FFmpegException(message);
-        if (Opt.Verbosity >= 0)
-            Logger().Log(this, llVerbose, message);
+        ReportDecodingFailure(ist);
         return;
     }
+    ReportProgressWhenDue(run, fileIndex);
+}
+
+void TCustomFFmpeg::ReportDecodingFailure(const TInputStream& ist) {
+    const std::string message =
+        Format("Error while decoding stream #%d.%d (%s)", ist.FileIndex, ist.StreamIndex,
+               MediaTypeText(ist.Stream->codecpar->codec_type).c_str());
+    if (Opt.ExitOnError)
+        throw FFmpegException(message);
+    if (Opt.Verbosity >= 0)
+        Logger().Log(this, llVerbose, message);
+}
+
+void TCustomFFmpeg::ReportProgressWhenDue(TTranscodeRun& run, int fileIndex) {
     const int64_t now = av_gettime_relative();
     if (now - run.LastReportTime > ProgressInterval) {
         run.LastReportTime = now;

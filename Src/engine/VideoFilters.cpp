@@ -85,13 +85,11 @@ int TCustomFFmpeg::BuildVideoFilterGraph(TOutputStreamState& ost, TInputStream& 
         return -1;
     };
 
-    int width = 0;
-    int height = 0;
-    UprightSize(ist, width, height);
-    if (input) {
-        width = input->width;
-        height = input->height;
-    }
+    // A picture's own geometry when given: the decoder's context may be changing on the reading thread.
+    int width = input ? input->width : 0;
+    int height = input ? input->height : 0;
+    if (!input)
+        UprightSize(ist, width, height);
     const int format = input ? input->format : ist.Codec->pix_fmt;
     AVRational aspect = input ? input->sample_aspect_ratio : ist.Codec->sample_aspect_ratio;
     if (aspect.num <= 0 || aspect.den <= 0)

@@ -73,9 +73,8 @@ bool SameGeometry(const AVFrame* a, const AVFrame* b) {
 
 } // namespace
 
-void TCustomFFmpeg::PreProcessPicture(TInputStream& ist, AVFrame* picture) {
+void TCustomFFmpeg::PreProcessPicture(int64_t hookTimestamp, AVFrame* picture) {
     PictureCounter += 1;
-    const int64_t hookTimestamp = ist.Pts;
     if (!Opt.Deinterlace && !HookCallback && !Opt.UsingVideoHook)
         return;
 

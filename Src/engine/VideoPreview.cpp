@@ -61,7 +61,7 @@ void TCustomFFmpeg::Preview(const AVFrame* picture, const AVCodecContext* encode
                 Logger().Log(this, llError, "Cannot initialize the toRGB conversion context");
                 flags &= ~bit;
             } else if (toCallback) {
-                PreviewCallback(*this, PreviewConverter.Bitmap(), pts, PictureCounter);
+                PreviewCallback(*this, PreviewConverter.Bitmap(), pts, PreviewPictureCounter);
             } else {
                 if (!Previewer) {
                     Previewer = CreatePreviewer();
@@ -69,7 +69,7 @@ void TCustomFFmpeg::Preview(const AVFrame* picture, const AVCodecContext* encode
                         Logger().Log(this, llWarning,
                                      "No preview window available: the preview window is off");
                 }
-                if (!Previewer || !Previewer->Show(PreviewConverter.Bitmap(), PictureCounter, pts))
+                if (!Previewer || !Previewer->Show(PreviewConverter.Bitmap(), PreviewPictureCounter, pts))
                     flags &= ~bit;
             }
         }
