@@ -185,7 +185,7 @@ std::vector<Output> RunBatch(const fs::path& folder, const std::vector<Source>& 
             reports[info.TaskIndex] = info;
         changed.notify_all();
     };
-    const TBatchPlan plan = BuildBatch(converter, rows, profile, context);
+    TBatchPlan plan = BuildBatch(converter, rows, profile, context);
     std::vector<Output> outputs;
     for (const TBatchSkip& skip : plan.Skipped)
         outputs.push_back({skip.File, "", profile, Outcome::Failed, skip.Reason});
@@ -226,6 +226,10 @@ std::vector<Output> RunBatch(const fs::path& folder, const std::vector<Source>& 
                              : info.Finished ? Outcome::Finished
                                              : Outcome::Stopped;
             output.error = info.ErrorMessage;
+            // A stopped engine closes a valid file too: both take their names, to be read back.
+            std::string naming;
+            if (!info.Failed && !plan.Claims[task]->Commit(naming))
+                output.error = naming;
         }
         outputs.push_back(output);
     }

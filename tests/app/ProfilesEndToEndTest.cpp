@@ -107,19 +107,17 @@ TEST(ProfilesEndToEndTest, EveryProfileMakesFilesItsDevicePlays) {
         SCOPED_TRACE("profile " + std::to_string(expected.Code) + " " + ProfileCaptionOfCode(expected.Code));
         TlvFilesRecord record;
         record.SourceFile = source;
-        const TBatchPlan plan = BuildBatch(converter, {{0, &record, true}}, expected.Code, context);
+        TBatchPlan plan = BuildBatch(converter, {{0, &record, true}}, expected.Code, context);
         ASSERT_EQ(plan.TaskRows.size(), 1u) << SkippedFilesText(plan);
-        bool failed = true;
-        std::string message;
+        TTerminateInfo report;
         converter.OnTerminate = [&](TCustomFFConverter&, const TTerminateInfo& info) {
-            if (info.TaskIndex == 0) {
-                failed = !info.Finished;
-                message = info.ErrorMessage;
-            }
+            if (info.TaskIndex == 0)
+                report = info;
         };
         converter.StartTask(0);
         converter.ClearTasks();
-        ASSERT_FALSE(failed) << message;
+        ASSERT_TRUE(report.Finished) << report.ErrorMessage;
+        ASSERT_EQ(SettleOutput(plan, report), ""); // the finished output takes its name
 
         const test::MediaFacts facts = InspectMedia(plan.Outputs[0]);
         ASSERT_TRUE(facts.opened);
