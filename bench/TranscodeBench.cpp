@@ -185,8 +185,12 @@ void MakeSource(const std::string& path) {
     muxer.Finish();
 }
 
+// How much of the bare pipeline runs: everything, only demuxing and decoding, or those and scaling;
+// the differences give each stage's share of a picture's time.
+enum class Stages { All, Decode, DecodeScale };
+
 // The bare pipeline.
-void BarePipeline(const std::string& input, const std::string& output) {
+void BarePipeline(const std::string& input, const std::string& output, Stages stages = Stages::All) {
     AVFormatContext* rawInput = nullptr;
     Check(avformat_open_input(&rawInput, input.c_str(), nullptr, nullptr), "open input");
     InputContextPtr demuxer(rawInput);
@@ -234,6 +238,10 @@ void BarePipeline(const std::string& input, const std::string& output) {
     int64_t audioPts = 0;
 
     auto encodeAudioFrames = [&](bool last) {
+        if (stages != Stages::All) {
+            av_audio_fifo_reset(fifo.get());
+            return;
+        }
         const int frameSize = audioEncoder->frame_size;
         while (av_audio_fifo_size(fifo.get()) >= frameSize || (last && av_audio_fifo_size(fifo.get()) > 0)) {
             av_frame_unref(encoderFrame.get());
@@ -251,6 +259,10 @@ void BarePipeline(const std::string& input, const std::string& output) {
     };
     auto receiveVideo = [&] {
         while (avcodec_receive_frame(videoDecoder.get(), decoded.get()) >= 0) {
+            if (stages == Stages::Decode) {
+                av_frame_unref(decoded.get());
+                continue;
+            }
             av_frame_unref(scaled.get());
             scaled->format = AV_PIX_FMT_YUV420P;
             scaled->width = kTargetWidth;
@@ -260,6 +272,10 @@ void BarePipeline(const std::string& input, const std::string& output) {
                       scaled->linesize);
             scaled->pts =
                 av_rescale_q(decoded->best_effort_timestamp, videoTimeBase, videoEncoder->time_base);
+            if (stages != Stages::All) {
+                av_frame_unref(decoded.get());
+                continue;
+            }
             EncodeTo(videoEncoder.get(), scaled.get(), muxer.context.get(), videoStream, encoded.get());
             av_frame_unref(decoded.get());
         }
@@ -315,7 +331,7 @@ void BarePipeline(const std::string& input, const std::string& output) {
     muxer.Finish();
 }
 
-enum class Extra { None, IdentityHook, Preview };
+enum class Extra { None, IdentityHook, Preview, Sequential };
 
 // The engine with the same settings; returns how many hook or preview calls it made.
 int EngineRun(const std::string& input, const std::string& output, Extra extra) {
@@ -330,6 +346,7 @@ int EngineRun(const std::string& input, const std::string& output, Extra extra) 
     engine.SetOption("ab", std::to_string(kAudioBitRate));
     engine.SetOption("ar", std::to_string(kAudioRate));
     engine.SetOption("ac", "2");
+    engine.SetPipeline(extra != Extra::Sequential);
     std::atomic<int> calls{0};
     if (extra == Extra::IdentityHook)
         engine.HookCallback = [&calls](TCustomFFmpeg&, TBitmap&, bool&, bool& update, int64_t, int32_t) {
@@ -419,21 +436,33 @@ int main(int argc, char** argv) {
         }
         const std::string bareOut = (dir / "bare.mp4").string();
         const std::string engineOut = (dir / "engine.mp4").string();
-        std::vector<Measurement> bare, engine, hook, preview;
-        std::vector<double> ratios, cpuRatios;
+        std::vector<Measurement> bare, engine, sequential, hook, preview, decode, decodeScale;
+        std::vector<double> ratios, cpuRatios, sequentialRatios;
         for (int i = 0; i < runs; ++i) {
             bare.push_back(Measure([&] {
                 BarePipeline(source, bareOut);
                 return 0;
             }));
             engine.push_back(Measure([&] { return EngineRun(source, engineOut, Extra::None); }));
+            sequential.push_back(Measure([&] { return EngineRun(source, engineOut, Extra::Sequential); }));
             ratios.push_back(engine.back().seconds / bare.back().seconds);
             cpuRatios.push_back(engine.back().cpuSeconds / bare.back().cpuSeconds);
+            sequentialRatios.push_back(sequential.back().seconds / bare.back().seconds);
             std::printf(
-                "run %d: bare %.2f s (cpu %.2f s), engine %.2f s (cpu %.2f s), ratio %.3f (cpu %.3f)\n",
+                "run %d: bare %.2f s (cpu %.2f s), engine %.2f s (cpu %.2f s), ratio %.3f (cpu %.3f), "
+                "sequential engine %.2f s, ratio %.3f\n",
                 i + 1, bare.back().seconds, bare.back().cpuSeconds, engine.back().seconds,
-                engine.back().cpuSeconds, ratios.back(), cpuRatios.back());
+                engine.back().cpuSeconds, ratios.back(), cpuRatios.back(), sequential.back().seconds,
+                sequentialRatios.back());
             std::fflush(stdout);
+            decode.push_back(Measure([&] {
+                BarePipeline(source, bareOut, Stages::Decode);
+                return 0;
+            }));
+            decodeScale.push_back(Measure([&] {
+                BarePipeline(source, bareOut, Stages::DecodeScale);
+                return 0;
+            }));
         }
         for (int i = 0; i < runs; ++i) {
             hook.push_back(Measure([&] { return EngineRun(source, engineOut, Extra::IdentityHook); }));
@@ -468,6 +497,28 @@ int main(int argc, char** argv) {
                 seconds(m), (seconds(m) / engineSeconds - 1) * 100, (cpu(m) / cpu(engine) - 1) * 100,
                 MaxPeak(m), m.front().calls);
         };
+        std::printf("engine sequential (pipeline 0) median %.2f s, peak %ld KiB, median ratio %.3f\n",
+                    seconds(sequential), MaxPeak(sequential), Median(sequentialRatios));
+        std::printf("pipelined / sequential: time %.3f, peak memory %.3f\n",
+                    engineSeconds / seconds(sequential),
+                    static_cast<double>(MaxPeak(engine)) / static_cast<double>(MaxPeak(sequential)));
+        // Shares of a picture's processor time, from the bare stages; decoding and encoding spread over
+        // the codecs' threads, scaling runs on one, so with N cores a picture takes at least
+        // max(scaling, all / N).
+        const double all = cpu(bare);
+        const double decoding = cpu(decode);
+        const double scaling = std::max(0.0, cpu(decodeScale) - decoding);
+        const double encoding = std::max(0.0, all - cpu(decodeScale));
+        std::printf("cpu shares: demux+decode %.0f%%, scale %.0f%%, encode+mux %.0f%%\n",
+                    100 * decoding / all, 100 * scaling / all, 100 * encoding / all);
+        const double twoCores = std::max(scaling, all / 2);
+        for (const int cores : {2, 4, 8, 16}) {
+            const double bound = std::max(scaling, all / cores);
+            std::printf(
+                "projected pipelined throughput on %2d cores: at most %.0f pictures/s (%.1fx the 2-core "
+                "figure)\n",
+                cores, kFps * kSeconds / bound, twoCores / bound);
+        }
         extraLine("identity hook", hook);
         extraLine("preview", preview);
     } catch (const std::exception& e) {
