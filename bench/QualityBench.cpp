@@ -1,6 +1,7 @@
-// The picture-quality pass against the conversion it checks: a generated 60 s 1080p H.264 + AAC
-// file converted to 720p H.264 (libx264 veryfast) + AAC, then PSNR and SSIM of the output against the
-// source. Prints each run and the median share of the quality pass in the conversion's time.
+// The measuring passes against the conversion they go with: a generated 60 s 1080p H.264 + AAC file
+// converted to 720p H.264 (libx264 veryfast) + AAC; before it the loudness pass (EBU R128 over the
+// source's sound), after it the quality pass (PSNR and SSIM of the output against the source).
+// Prints each run and the median share of each pass in the conversion's time.
 //
 // Usage: QualityBench [work folder] [runs]
 #include "BenchSupport.h"
@@ -8,6 +9,7 @@
 #include "base/FFmpegException.h"
 #include "base/FFmpegLoader.h"
 #include "base/FFmpegLogger.h"
+#include "converter/LoudnessMeter.h"
 #include "converter/QualityMeter.h"
 #include "engine/FFmpeg.h"
 
@@ -68,10 +70,16 @@ int main(int argc, char** argv) {
         const std::string source = bench::MakeHd(folder, "source-1080p-60s.mp4", joined, kSeconds, 0);
         const std::string output = (folder / "output-720p.mp4").string();
 
-        std::vector<double> conversions, passes, shares;
+        std::vector<double> conversions, passes, shares, loudnessShares;
         TQualityReport report;
         for (int i = 0; i < runs; ++i) {
+            const double measureStart = Now();
+            const TLoudness loudness = MeasureLoudness({source});
+            const double measure = Now() - measureStart;
             const double conversion = Convert(source, output);
+            loudnessShares.push_back(measure / conversion);
+            std::printf("run %d: loudness pass %.2f s (%s), share %.3f\n", i + 1, measure,
+                        LoudnessText(loudness).c_str(), loudnessShares.back());
             const double start = Now();
             report = MeasureQuality(
                 {.Source = source, .Output = output, .Width = kTargetWidth, .Height = kTargetHeight},
@@ -88,6 +96,7 @@ int main(int argc, char** argv) {
                     kTargetWidth, kTargetHeight, runs);
         std::printf("  conversion %.2f s, quality pass %.2f s, quality pass / conversion %.3f\n",
                     Median(conversions), Median(passes), Median(shares));
+        std::printf("  loudness pass / conversion %.3f\n", Median(loudnessShares));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;

@@ -263,7 +263,52 @@ TEST_F(SettingsDialogTest, EnterInATypedBoxActsAsOk) {
     EXPECT_EQ(services_.Messages.size(), 1u);
 }
 
+// "Normalise loudness" per profile: shown Off at first, written as the profile's key, read back by
+// the conversion's settings and by the dialog, and disabled with the other sound lists.
+TEST_F(SettingsDialogTest, NormaliseLoudnessIsAProfileChoice) {
+    QComboBox& loudness = List("cmbLoudness");
+    ASSERT_EQ(loudness.count(), 3);
+    EXPECT_EQ(loudness.currentText().toStdString(), "Off");
+    EXPECT_EQ(loudness.itemText(1).toStdString(), "\u221223 LUFS (broadcast)");
+    EXPECT_EQ(loudness.itemText(2).toStdString(), "\u221216 LUFS (streaming and podcasts)");
+    loudness.setCurrentIndex(2);
+    test::WriteTextFile(home_.SettingsFolder() / "tarnelformat.ini",
+                        test::ReadTextFile(home_.SettingsFolder() / "tarnelformat.ini")
+                            .replace(test::ReadTextFile(home_.SettingsFolder() / "tarnelformat.ini")
+                                         .find("paraQscale=abc"),
+                                     14, "paraQscale=4"));
+    dialog_->OkClick();
+    EXPECT_EQ(User("paraLoudness"), "-16");
+    EXPECT_EQ(Window().Settings().Loudness(404), -16);
+    EXPECT_EQ(Window().Settings().Loudness(500), 0) << "another profile keeps its own";
+    loudness.setCurrentIndex(0);
+    dialog_->LoadSettings();
+    EXPECT_EQ(loudness.currentIndex(), 2);
+    dialog_->DefaultClick();
+    EXPECT_EQ(loudness.currentText().toStdString(), "Off");
+    EXPECT_TRUE(loudness.isEnabled());
+
+    dialog_->ChooseProfile("Video only", 999); // no audio encoder list: no sound to normalise
+    EXPECT_FALSE(loudness.isEnabled());
+}
+
 class PreferencesTest : public MainWindowTest {};
+
+TEST_F(PreferencesTest, MeasuringQualityIsAPreference) {
+    TfrmMain& window = Start();
+    TfrmPreference dialog(window.Settings(), services_);
+    dialog.LoadSettings();
+    QCheckBox* box = dialog.findChild<QCheckBox*>("chkMeasureQuality");
+    ASSERT_NE(box, nullptr);
+    EXPECT_FALSE(box->isChecked());
+    box->setChecked(true);
+    dialog.OkClick();
+    EXPECT_TRUE(window.Settings().MeasureQuality());
+    dialog.DefaultClick();
+    EXPECT_FALSE(box->isChecked());
+    dialog.LoadSettings();
+    EXPECT_TRUE(box->isChecked()) << "shown as stored";
+}
 
 TEST_F(PreferencesTest, ShowsDefaultsKeepsOneOfEachPairAndWritesOnOk) {
     TfrmMain& window = Start();
