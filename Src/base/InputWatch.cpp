@@ -1,6 +1,7 @@
 #include "base/InputWatch.h"
 
 #include "base/FFUtils.h"
+#include "base/FFmpegException.h"
 
 #include <algorithm>
 #include <cmath>
@@ -93,6 +94,39 @@ std::string TInputWatch::FailureText(const std::string& name, int code) const {
     if (code == AVERROR(ETIMEDOUT))
         return TimeoutText(name);
     return ErrorText(name, code);
+}
+
+InputContextPtr OpenWatchedInput(const std::string& path, TInputWatch& watch) {
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw)
+        throw FFmpegException(ErrorText(path, AVERROR(ENOMEM)));
+    raw->interrupt_callback = watch.Callback();
+    DictionaryPtr options;
+    watch.AddProtocolOptions(options);
+    AVDictionary* rawOptions = options.release();
+    watch.Arm();
+    int ret = avformat_open_input(&raw, path.c_str(), nullptr, &rawOptions); // frees `raw` on failure
+    options.reset(rawOptions);
+    if (ret < 0) {
+        watch.Disarm();
+        throw FFmpegException(watch.FailureText(path, ret));
+    }
+    InputContextPtr input(raw);
+    watch.Arm();
+    ret = avformat_find_stream_info(raw, nullptr);
+    watch.Disarm();
+    if (ret < 0)
+        throw FFmpegException(watch.FailureText(path, ret));
+    return input;
+}
+
+int ReadWatchedPacket(AVFormatContext* input, AVPacket* packet, TInputWatch& watch, const std::string& path) {
+    watch.Arm();
+    const int ret = av_read_frame(input, packet);
+    watch.Disarm();
+    if (ret < 0 && (watch.TimedOut() || ret == AVERROR(ETIMEDOUT)))
+        throw FFmpegException(watch.TimeoutText(path));
+    return ret;
 }
 
 } // namespace tarnel

@@ -86,4 +86,13 @@ private:
     TInputWatch& watch_;
 };
 
+// Opens `path` and reads its stream information, each call watched by `watch` (its time-out, its
+// stop). Throws FFmpegException with the watch's text ("NAME: no answer within N s") or the
+// library's.
+InputContextPtr OpenWatchedInput(const std::string& path, TInputWatch& watch);
+
+// av_read_frame watched by `watch`: 0, AVERROR_EOF at the end (or another library error), and
+// FFmpegException when the input gave nothing within the time-out.
+int ReadWatchedPacket(AVFormatContext* input, AVPacket* packet, TInputWatch& watch, const std::string& path);
+
 } // namespace tarnel

@@ -225,6 +225,7 @@ int TCustomFFConverter::AddTask(const std::string& fileName, TInputOptions* opti
         }
         task->Passes.Loudness.Source = task->Passes.QualityJob.Source = fileName;
         task->SetTimeout(timeout_);
+        task->Passes.Loudness.TimeoutSeconds = task->Passes.QualityJob.TimeoutSeconds = timeout_;
         bool opened = false;
         {
             OpeningTask opening(openingMutex_, opening_, *task);

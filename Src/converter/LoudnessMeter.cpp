@@ -2,6 +2,7 @@
 
 #include "base/FFUtils.h"
 #include "base/FFmpegException.h"
+#include "base/InputWatch.h"
 #include "base/LibHandles.h"
 
 extern "C" {
@@ -34,15 +35,11 @@ struct TDecodedAudio {
     int Stream = -1;
 };
 
-TDecodedAudio OpenAudio(const std::string& fileName) {
+TDecodedAudio OpenAudio(const std::string& fileName, TInputWatch& watch) {
     TDecodedAudio audio;
-    AVFormatContext* opened = nullptr;
-    int ret = avformat_open_input(&opened, fileName.c_str(), nullptr, nullptr);
-    if (ret < 0)
-        throw FFmpegException(ErrorText(fileName, ret));
-    audio.Input.reset(opened);
-    if ((ret = avformat_find_stream_info(opened, nullptr)) < 0)
-        throw FFmpegException(ErrorText(fileName, ret));
+    audio.Input = OpenWatchedInput(fileName, watch);
+    AVFormatContext* opened = audio.Input.get();
+    int ret = 0;
     const AVCodec* decoder = nullptr;
     audio.Stream = av_find_best_stream(opened, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
     if (audio.Stream < 0 || !decoder) {
@@ -199,7 +196,9 @@ bool KeepPart(AVFrame* frame, AVRational base, int64_t startUs, int64_t endUs) {
 
 TLoudness MeasureLoudness(const TLoudnessJob& job, const TMeasureProgress& progress,
                           const std::string& filters) {
-    TDecodedAudio audio = OpenAudio(job.Source);
+    TInputWatch watch;
+    watch.SetTimeout(job.TimeoutSeconds);
+    TDecodedAudio audio = OpenAudio(job.Source, watch);
     TLoudness result;
     if (audio.Stream < 0)
         return result;
@@ -242,7 +241,7 @@ TLoudness MeasureLoudness(const TLoudnessJob& job, const TMeasureProgress& progr
             av_frame_unref(frame.get());
         }
     };
-    while (!ended && av_read_frame(audio.Input.get(), packet.get()) >= 0) {
+    while (!ended && ReadWatchedPacket(audio.Input.get(), packet.get(), watch, job.Source) >= 0) {
         if (packet->stream_index == audio.Stream) {
             // A damaged packet is skipped, as a player would.
             avcodec_send_packet(audio.Decoder.get(), packet.get());

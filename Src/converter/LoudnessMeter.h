@@ -15,8 +15,9 @@ constexpr double kTruePeakCeiling = -1.0; // dBTP, the highest true peak a norma
 
 struct TLoudnessJob {
     std::string Source;
-    int64_t StartUs = 0;     // the converted part of the source
-    int64_t DurationUs = -1; // -1: to the end
+    int64_t StartUs = 0;        // the converted part of the source
+    int64_t DurationUs = -1;    // -1: to the end
+    double TimeoutSeconds = 30; // how long the source may give nothing
 };
 
 enum class TLoudnessVerdict {

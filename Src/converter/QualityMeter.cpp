@@ -2,6 +2,7 @@
 
 #include "base/FFUtils.h"
 #include "base/FFmpegException.h"
+#include "base/InputWatch.h"
 #include "base/LibHandles.h"
 #include "base/PictureRotation.h"
 
@@ -38,16 +39,11 @@ int VideoStreamIndex(const AVFormatContext* format) {
 // One file's video, decoded picture by picture.
 class TVideoReader {
 public:
-    explicit TVideoReader(const std::string& path)
+    TVideoReader(const std::string& path, double timeoutSeconds)
         : path_(path) {
-        AVFormatContext* raw = nullptr;
-        int ret = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
-        if (ret < 0)
-            throw FFmpegException(ErrorText(path, ret));
-        format_.reset(raw);
-        if ((ret = avformat_find_stream_info(raw, nullptr)) < 0)
-            throw FFmpegException(ErrorText(path, ret));
-        index_ = VideoStreamIndex(raw);
+        watch_.SetTimeout(timeoutSeconds);
+        format_ = OpenWatchedInput(path, watch_);
+        index_ = VideoStreamIndex(format_.get());
     }
 
     bool HasVideo() const { return index_ >= 0; }
@@ -99,7 +95,7 @@ public:
                 return false;
             if (ret != AVERROR(EAGAIN))
                 throw FFmpegException(path_ + ": decoding error: " + LibraryErrorText(ret));
-            ret = av_read_frame(format_.get(), packet_.get());
+            ret = ReadWatchedPacket(format_.get(), packet_.get(), watch_, path_);
             if (ret == AVERROR_EOF) {
                 ret = avcodec_send_packet(codec_.get(), nullptr);
             } else if (ret < 0) {
@@ -118,6 +114,7 @@ public:
 
 private:
     std::string path_;
+    TInputWatch watch_;
     InputContextPtr format_;
     CodecContextPtr codec_;
     PacketPtr packet_;
@@ -253,11 +250,11 @@ public:
         // The output is the filters' main input: each of its pictures is compared with the source
         // picture current at its time, whatever the two frame rates. Both sides count time in the
         // same unit, which the filters' pairing by time needs.
-        const std::string compare =
-            Format("[out_in]setpts=PTS-STARTPTS,settb=AVTB[main];"
-                   "[src_in]scale=w=%d:h=%d,format=pix_fmts=%s,setpts=PTS-STARTPTS,settb=AVTB,split[ref1][ref2];"
-                   "[main][ref1]psnr[measured];[measured][ref2]ssim[result]",
-                   firstOutput->width, firstOutput->height, pixelFormat);
+        const std::string compare = Format(
+            "[out_in]setpts=PTS-STARTPTS,settb=AVTB[main];"
+            "[src_in]scale=w=%d:h=%d,format=pix_fmts=%s,setpts=PTS-STARTPTS,settb=AVTB,split[ref1][ref2];"
+            "[main][ref1]psnr[measured];[measured][ref2]ssim[result]",
+            firstOutput->width, firstOutput->height, pixelFormat);
         Parse(graph, compare, MakeInOut("out_in", outputSource_, MakeInOut("src_in", filtersEnd)),
               MakeInOut("result", sink_), "comparison");
         if ((ret = avfilter_graph_config(graph, nullptr)) < 0)
@@ -331,8 +328,8 @@ struct TPending {
 
 TQualityReport MeasureQuality(const TQualityJob& job, const std::function<bool(double fraction)>& progress) {
     TQualityReport report;
-    TVideoReader output(job.Output);
-    TVideoReader source(job.Source);
+    TVideoReader output(job.Output, job.TimeoutSeconds);
+    TVideoReader source(job.Source, job.TimeoutSeconds);
     if (!output.HasVideo() || !source.HasVideo())
         return report;
     report.HasVideo = true;

@@ -21,8 +21,9 @@ struct TQualityJob {
     int32_t CropRight = 0;
     int32_t Width = 0; // the size the engine scaled to before the filter text; 0: no scale
     int32_t Height = 0;
-    std::string VideoFilters; // the conversion's own filter text
-    bool AutoRotate = true;   // the engine turned the source upright by its display matrix
+    std::string VideoFilters;   // the conversion's own filter text
+    bool AutoRotate = true;     // the engine turned the source upright by its display matrix
+    double TimeoutSeconds = 30; // how long an input may give nothing
 };
 
 struct TQualityReport {
