@@ -90,8 +90,8 @@ struct TOutputOptions {
     std::string PixelFormat;             // the encoder's pixel format ("yuv420p"); empty: the source's
     std::vector<std::string> StreamMaps; // "file:stream" per output stream, in the output's order
     bool CopyMetadata = false;           // the input's tags (title, artist …) go to the output
-    double LoudnessTarget = 0;           // LUFS (-70 … -5): the sound is measured, then brought to it; 0: off
-    bool MeasureQuality = false;         // PSNR and SSIM of the finished output against the source
+    double LoudnessTarget = 0;   // LUFS (-70 … -5): the sound is measured, then brought to it; 0: off
+    bool MeasureQuality = false; // PSNR and SSIM of the finished output against the source
 };
 
 // The initialisers: every field back to "not set".

@@ -47,7 +47,8 @@ TEST(TimeoutOption, ProbeAndRunOfAnInputThatNeverAnswersEndAfterTheTimeOut) {
         const Output output = RunProgram(command);
         EXPECT_LT(tarnel::test::SecondsSince(start), 5.0) << command[0];
         EXPECT_EQ(output.status, 1) << output.text;
-        EXPECT_NE(output.text.find(peer.Url() + ": no answer within 1 s\n"), std::string::npos) << output.text;
+        EXPECT_NE(output.text.find(peer.Url() + ": no answer within 1 s\n"), std::string::npos)
+            << output.text;
     }
 }
 
