@@ -4,13 +4,16 @@
 #include "ConvertCommand.h"
 #include "TestSupport.h"
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -140,6 +143,25 @@ TEST_F(SharedFolderTest, ProcessesGivenOneKeptNameConvertItOnce) {
     }
     EXPECT_EQ(succeeded, 1);
     EXPECT_EQ(OutputFolder(), std::vector<std::string>{"h264_aac.avi"});
+}
+
+// A disk that fills up mid-write: the partial file goes, and the message names the disk. A small
+// memory file system stands for the disk (mounting one needs the right to; without it the test
+// is skipped).
+TEST_F(SharedFolderTest, AFullDiskLeavesNothingAndIsNamed) {
+    fs::create_directories(out_);
+    if (mount("tarnel-test", out_.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
+    cli::ConvertOptions options = Options({Fixtures().h264AacMp4});
+    options.lengthSeconds = 0;
+    std::ostringstream out, errors;
+    const int status = cli::ConvertFiles(options, out, errors);
+    const std::vector<std::string> left = OutputFolder();
+    umount(out_.c_str());
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(out.str().find("the disk holding " + out_.string() + " is full"), std::string::npos)
+        << out.str();
+    EXPECT_TRUE(left.empty()) << left.front();
 }
 
 // A termination request (as a scheduler sends) stops like Ctrl-C: the partial file is removed and
