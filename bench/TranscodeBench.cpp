@@ -2,7 +2,9 @@
 // the same libraries with the same settings (demux → decode → scale → encode → mux, nothing else).
 // Each measurement runs in its own process, so its peak memory is its own; the two sides alternate
 // and the median ratio is printed. Then the engine with an identity RGB hook and with preview
-// bitmaps at the default interval.
+// bitmaps at the default interval. When HandBrakeCLI is on the PATH it runs the same job as a fourth
+// side (x264 veryfast at the same constant quality, 1280 × 720 uncropped with square pixels, constant
+// 25 pictures/s, AAC at the same bit rate, MP4), also in its own process, alternating with the others.
 //
 // Usage: TranscodeBench [work folder] [runs per side]
 #include "BenchSupport.h"
@@ -24,11 +26,14 @@ extern "C" {
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <numbers>
 #include <stdexcept>
 #include <string>
@@ -47,6 +52,7 @@ constexpr int kSourceWidth = 1920, kSourceHeight = 1080, kFps = 25, kSeconds = 1
 constexpr int kTargetWidth = 1280, kTargetHeight = 720;
 constexpr int kAudioRate = 48000, kAudioBitRate = 128000;
 constexpr const char* kPreset = "veryfast";
+constexpr int kCrf = 23;                  // constant quality: libx264's own default, set on every side
 constexpr int kScalerFlags = SWS_BICUBIC; // the engine's default
 
 void Check(int ret, const char* what) {
@@ -217,6 +223,7 @@ void BarePipeline(const std::string& input, const std::string& output, Stages st
     const bool global = muxer.context->oformat->flags & AVFMT_GLOBALHEADER;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "preset", kPreset, 0);
+    av_dict_set(&options, "crf", std::to_string(kCrf).c_str(), 0);
     CodecContextPtr videoEncoder = VideoEncoder("libx264", kTargetWidth, kTargetHeight, &options, global);
     av_dict_free(&options);
     CodecContextPtr audioEncoder = AudioEncoder(global);
@@ -342,6 +349,7 @@ int EngineRun(const std::string& input, const std::string& output, Extra extra) 
     engine.SetOption("s", std::to_string(kTargetWidth) + "x" + std::to_string(kTargetHeight));
     engine.SetOption("vcodec", "libx264");
     engine.SetOption("preset", kPreset);
+    engine.SetOption("crf", std::to_string(kCrf));
     engine.SetOption("acodec", "aac");
     engine.SetOption("ab", std::to_string(kAudioBitRate));
     engine.SetOption("ar", std::to_string(kAudioRate));
@@ -414,6 +422,128 @@ long MaxPeak(const std::vector<Measurement>& runs) {
     return peak;
 }
 
+// Whether `program` is an executable file in a folder of the PATH.
+bool OnPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::string folders = path ? path : "";
+    size_t start = 0;
+    while (start <= folders.size()) {
+        const size_t end = std::min(folders.find(':', start), folders.size());
+        const std::string folder = folders.substr(start, end - start);
+        const std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + program;
+        if (access(candidate.c_str(), X_OK) == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// The HandBrakeCLI arguments for the same job: x264 veryfast at constant quality kCrf, 1280 × 720
+// with no cropping and square pixels, constant 25 pictures/s (the source's), the first audio track
+// as stereo AAC at the same bit rate and sample rate, MP4. Threads are left to the encoders, as on
+// the engine side (thread count 0). `scanOnly`: read and scan the source, encode nothing.
+std::vector<std::string> HandBrakeArguments(const std::string& input, const std::string& output,
+                                            bool scanOnly) {
+    std::vector<std::string> args = {"HandBrakeCLI", "-i", input, "--min-duration", "0"};
+    if (scanOnly) {
+        args.insert(args.end(), {"--scan", "-t", "1"});
+        return args;
+    }
+    const auto add = [&args](std::initializer_list<std::string> more) {
+        args.insert(args.end(), more);
+    };
+    add({"-o", output, "-f", "av_mp4"});
+    add({"-e", "x264", "--encoder-preset", kPreset, "-q", std::to_string(kCrf)});
+    add({"-w", std::to_string(kTargetWidth), "-l", std::to_string(kTargetHeight)});
+    add({"--crop", "0:0:0:0", "--non-anamorphic"});
+    add({"-r", std::to_string(kFps), "--cfr"});
+    add({"-a", "1", "-E", "av_aac", "-B", std::to_string(kAudioBitRate / 1000)});
+    add({"-R", std::to_string(kAudioRate / 1000), "-6", "stereo"});
+    return args;
+}
+
+// Runs `args` as a child process with its output going to `log`: wall time from fork to the end of
+// wait4 (so it includes the program's start), processor time and peak memory from the child's rusage.
+Measurement MeasureProgram(const std::vector<std::string>& args, const std::string& log) {
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const int64_t start = av_gettime_relative();
+    const pid_t child = fork();
+    if (child < 0)
+        throw std::runtime_error("fork");
+    if (child == 0) {
+        const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0) {
+            dup2(fd, STDOUT_FILENO);
+            dup2(fd, STDERR_FILENO);
+            close(fd);
+        }
+        const int devNull = open("/dev/null", O_RDONLY);
+        if (devNull >= 0) {
+            dup2(devNull, STDIN_FILENO);
+            close(devNull);
+        }
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    while (wait4(child, &status, 0, &usage) < 0)
+        if (errno != EINTR)
+            throw std::runtime_error("wait4");
+    const double seconds = static_cast<double>(av_gettime_relative() - start) / 1e6;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error(args[0] + " failed (status " + std::to_string(status) + "), see " + log);
+    return {seconds, bench::CpuSeconds(usage), usage.ru_maxrss, 0};
+}
+
+// What an output holds, read back with the libraries: picture size, frame rate, pictures, audio.
+std::string Describe(const std::string& path) {
+    AVFormatContext* raw = nullptr;
+    Check(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "open output for reading");
+    InputContextPtr input(raw);
+    Check(avformat_find_stream_info(raw, nullptr), "output stream info");
+    std::string text;
+    int videoPackets = 0;
+    const int video = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const int audio = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    PacketPtr packet = MakePacket();
+    while (av_read_frame(raw, packet.get()) >= 0) {
+        videoPackets += packet->stream_index == video;
+        av_packet_unref(packet.get());
+    }
+    char line[256];
+    if (video >= 0) {
+        const AVStream* s = raw->streams[video];
+        std::snprintf(line, sizeof line, "%s %dx%d SAR %d:%d, %d/%d fps, %d pictures",
+                      avcodec_get_name(s->codecpar->codec_id), s->codecpar->width, s->codecpar->height,
+                      s->codecpar->sample_aspect_ratio.num, s->codecpar->sample_aspect_ratio.den,
+                      s->avg_frame_rate.num, s->avg_frame_rate.den, videoPackets);
+        text += line;
+    }
+    if (audio >= 0) {
+        const AVStream* s = raw->streams[audio];
+        std::snprintf(line, sizeof line, "; %s %d Hz %d ch %ld kbit/s",
+                      avcodec_get_name(s->codecpar->codec_id), s->codecpar->sample_rate,
+                      s->codecpar->ch_layout.nb_channels, static_cast<long>(s->codecpar->bit_rate / 1000));
+        text += line;
+    }
+    std::snprintf(line, sizeof line, "; %.2f s, %.2f MB", raw->duration / 1e6,
+                  static_cast<double>(std::filesystem::file_size(path)) / 1e6);
+    return text + line;
+}
+
+// Median, lowest and highest of `values`, as "median (low–high)".
+std::string Spread(const std::vector<double>& values) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f (%.3f-%.3f)", Median(values),
+                  *std::min_element(values.begin(), values.end()),
+                  *std::max_element(values.begin(), values.end()));
+    return text;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -436,31 +566,65 @@ int main(int argc, char** argv) {
         }
         const std::string bareOut = (dir / "bare.mp4").string();
         const std::string engineOut = (dir / "engine.mp4").string();
-        std::vector<Measurement> bare, engine, sequential, hook, preview, decode, decodeScale;
-        std::vector<double> ratios, cpuRatios, sequentialRatios;
+        const std::string sequentialOut = (dir / "sequential.mp4").string();
+        const std::string stagesOut = (dir / "stages.mp4").string(); // the partial runs' (incomplete) output
+        const std::string handBrakeOut = (dir / "handbrake.mp4").string();
+        const std::string handBrakeLog = (dir / "handbrake.log").string();
+        const bool handBrake = OnPath("HandBrakeCLI");
+        if (!handBrake)
+            std::printf("HandBrakeCLI is not on the PATH: its side is skipped "
+                        "(scripts/install-deps.sh bench installs it)\n");
+        std::vector<Measurement> bare, engine, sequential, handBrakeRuns, hook, preview, decode, decodeScale;
+        std::vector<double> ratios, cpuRatios, sequentialRatios, pipelinedSequential, pipelinedSequentialPeak,
+            handBrakeRatios, handBrakeCpuRatios, handBrakePeakRatios, sequentialHandBrakeRatios;
         for (int i = 0; i < runs; ++i) {
             bare.push_back(Measure([&] {
                 BarePipeline(source, bareOut);
                 return 0;
             }));
             engine.push_back(Measure([&] { return EngineRun(source, engineOut, Extra::None); }));
-            sequential.push_back(Measure([&] { return EngineRun(source, engineOut, Extra::Sequential); }));
+            sequential.push_back(
+                Measure([&] { return EngineRun(source, sequentialOut, Extra::Sequential); }));
             ratios.push_back(engine.back().seconds / bare.back().seconds);
             cpuRatios.push_back(engine.back().cpuSeconds / bare.back().cpuSeconds);
             sequentialRatios.push_back(sequential.back().seconds / bare.back().seconds);
+            pipelinedSequential.push_back(engine.back().seconds / sequential.back().seconds);
+            pipelinedSequentialPeak.push_back(static_cast<double>(engine.back().peakKiB) /
+                                              static_cast<double>(sequential.back().peakKiB));
             std::printf(
                 "run %d: bare %.2f s (cpu %.2f s), engine %.2f s (cpu %.2f s), ratio %.3f (cpu %.3f), "
                 "sequential engine %.2f s, ratio %.3f\n",
                 i + 1, bare.back().seconds, bare.back().cpuSeconds, engine.back().seconds,
                 engine.back().cpuSeconds, ratios.back(), cpuRatios.back(), sequential.back().seconds,
                 sequentialRatios.back());
+            if (handBrake) {
+                handBrakeRuns.push_back(
+                    MeasureProgram(HandBrakeArguments(source, handBrakeOut, false), handBrakeLog));
+                const Measurement& h = handBrakeRuns.back();
+                handBrakeRatios.push_back(engine.back().seconds / h.seconds);
+                handBrakeCpuRatios.push_back(engine.back().cpuSeconds / h.cpuSeconds);
+                handBrakePeakRatios.push_back(static_cast<double>(engine.back().peakKiB) /
+                                              static_cast<double>(h.peakKiB));
+                sequentialHandBrakeRatios.push_back(sequential.back().seconds / h.seconds);
+                std::printf("run %d: HandBrakeCLI %.2f s (cpu %.2f s, peak %ld KiB), engine / HandBrakeCLI "
+                            "%.3f (cpu %.3f, peak %.3f)\n",
+                            i + 1, h.seconds, h.cpuSeconds, h.peakKiB, handBrakeRatios.back(),
+                            handBrakeCpuRatios.back(), handBrakePeakRatios.back());
+            }
+            if (i == 0) {
+                std::printf("  bare:       %s\n", Describe(bareOut).c_str());
+                std::printf("  engine:     %s\n", Describe(engineOut).c_str());
+                std::printf("  sequential: %s\n", Describe(sequentialOut).c_str());
+                if (handBrake)
+                    std::printf("  HandBrake:  %s\n", Describe(handBrakeOut).c_str());
+            }
             std::fflush(stdout);
             decode.push_back(Measure([&] {
-                BarePipeline(source, bareOut, Stages::Decode);
+                BarePipeline(source, stagesOut, Stages::Decode);
                 return 0;
             }));
             decodeScale.push_back(Measure([&] {
-                BarePipeline(source, bareOut, Stages::DecodeScale);
+                BarePipeline(source, stagesOut, Stages::DecodeScale);
                 return 0;
             }));
         }
@@ -502,6 +666,28 @@ int main(int argc, char** argv) {
         std::printf("pipelined / sequential: time %.3f, peak memory %.3f\n",
                     engineSeconds / seconds(sequential),
                     static_cast<double>(MaxPeak(engine)) / static_cast<double>(MaxPeak(sequential)));
+        std::printf("\nmedian of the per-round ratios (lowest-highest), %d rounds:\n", runs);
+        std::printf("  pipelined / bare, time           %s\n", Spread(ratios).c_str());
+        std::printf("  pipelined / bare, cpu time       %s\n", Spread(cpuRatios).c_str());
+        std::printf("  sequential / bare, time          %s\n", Spread(sequentialRatios).c_str());
+        std::printf("  pipelined / sequential, time     %s\n", Spread(pipelinedSequential).c_str());
+        std::printf("  pipelined / sequential, peak mem %s\n", Spread(pipelinedSequentialPeak).c_str());
+        if (handBrake) {
+            std::printf("  pipelined / HandBrakeCLI, time   %s\n", Spread(handBrakeRatios).c_str());
+            std::printf("  pipelined / HandBrakeCLI, cpu    %s\n", Spread(handBrakeCpuRatios).c_str());
+            std::printf("  pipelined / HandBrakeCLI, peak   %s\n", Spread(handBrakePeakRatios).c_str());
+            std::printf("  sequential / HandBrakeCLI, time  %s\n", Spread(sequentialHandBrakeRatios).c_str());
+            std::printf("HandBrakeCLI    median %.2f s (cpu %.2f s), peak %ld KiB\n", seconds(handBrakeRuns),
+                        cpu(handBrakeRuns), MaxPeak(handBrakeRuns));
+            // HandBrakeCLI's wall time includes starting the program and scanning the source (it
+            // decodes preview pictures first); measured on their own once, for scale.
+            const Measurement scan =
+                MeasureProgram(HandBrakeArguments(source, "", true), handBrakeLog + ".scan");
+            std::printf("HandBrakeCLI start + scan alone: %.2f s (cpu %.2f s), peak %ld KiB\n", scan.seconds,
+                        scan.cpuSeconds, scan.peakKiB);
+        } else {
+            std::printf("  pipelined / HandBrakeCLI         skipped: HandBrakeCLI is not on the PATH\n");
+        }
         // Shares of a picture's processor time, from the bare stages; decoding and encoding spread over
         // the codecs' threads, scaling runs on one, so with N cores a picture takes at least
         // max(scaling, all / N).
