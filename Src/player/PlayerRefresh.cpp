@@ -212,7 +212,15 @@ void Refresh(PlaybackSession& session, PlayerDisplay& display, RefreshMode mode)
             }
             if (session.HasSubtitles)
                 ExpireSubtitles(session, session.VideoTime);
+            const bool first = !session.Started;
             Display(session, display);
+            // The first draw can take long (a renderer's first picture); the pictures after it
+            // are timed from when it is on the screen, or they would be late and dropped.
+            if (first) {
+                const double shown = Now();
+                DueNow(session, shown);
+                session.VideoDrift = slot.Pts - shown;
+            }
             session.Started = true;
             if (mode == RefreshMode::Timer)
                 ReleaseReadSlot(session);
