@@ -156,7 +156,15 @@ int main(int argc, char** argv) {
                      "-16 for streaming and podcasts), with true peaks at most -1 dBTP; the sound is "
                      "measured first. Default: the profile's setting")
         ->type_name("LUFS")
-        ->check(CLI::Range(tarnel::kLoudnessTargetLow, tarnel::kLoudnessTargetHigh));
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                double lufs = 0;
+                if (!CLI::detail::lexical_cast(text, lufs) || lufs < tarnel::kLoudnessTargetLow ||
+                    lufs > tarnel::kLoudnessTargetHigh)
+                    return "expected a loudness from -70 to -5 LUFS, got \"" + text + "\"";
+                return {};
+            },
+            "LUFS"));
     convert->add_flag("--quality", convertOptions.quality,
                       "Measure PSNR and SSIM of each video output against its source, after the same trim "
                       "and crop, at the output's size");
