@@ -52,6 +52,9 @@ struct InputContextClose {
 struct FormatContextFree {
     void operator()(AVFormatContext* p) const { avformat_free_context(p); }
 };
+struct InOutFree {
+    void operator()(AVFilterInOut* p) const { avfilter_inout_free(&p); }
+};
 struct LibraryFree {
     void operator()(void* p) const { av_free(p); }
 };
@@ -70,9 +73,23 @@ using FilterGraphPtr = std::unique_ptr<AVFilterGraph, detail::FilterGraphFree>;
 using DictionaryPtr = std::unique_ptr<AVDictionary, detail::DictionaryFree>;
 using BsfContextPtr = std::unique_ptr<AVBSFContext, detail::BsfFree>;
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, detail::AudioFifoFree>;
+// An open end of a filter graph being parsed (avfilter_graph_parse_ptr's inputs and outputs).
+using InOutPtr = std::unique_ptr<AVFilterInOut, detail::InOutFree>;
 // Memory from av_malloc / av_strdup.
 template <typename T = char>
 using LibraryMemPtr = std::unique_ptr<T, detail::LibraryFree>;
+
+// The open end `name` at pad 0 of `filter`, before `next` in the list; null when out of memory.
+inline InOutPtr MakeInOut(const char* name, AVFilterContext* filter, InOutPtr next = nullptr) {
+    InOutPtr inout(avfilter_inout_alloc());
+    if (inout) {
+        inout->name = av_strdup(name);
+        inout->filter_ctx = filter;
+        inout->pad_idx = 0;
+        inout->next = next.release();
+    }
+    return inout;
+}
 
 inline FramePtr MakeFrame() {
     return FramePtr(av_frame_alloc());

@@ -117,19 +117,16 @@ public:
 
 private:
     void LinkThrough(const std::string& filters, AVFilterContext* meter) {
-        AVFilterInOut* outputs = avfilter_inout_alloc();
-        AVFilterInOut* inputs = avfilter_inout_alloc();
-        if (outputs && inputs) {
-            outputs->name = av_strdup("in");
-            outputs->filter_ctx = source_;
-            inputs->name = av_strdup("out");
-            inputs->filter_ctx = meter;
-        }
-        const int ret = outputs && inputs ? avfilter_graph_parse_ptr(graph_.get(), filters.c_str(), &inputs,
-                                                                     &outputs, nullptr)
-                                          : AVERROR(ENOMEM);
-        avfilter_inout_free(&inputs);
-        avfilter_inout_free(&outputs);
+        InOutPtr outputs = MakeInOut("in", source_);
+        InOutPtr inputs = MakeInOut("out", meter);
+        if (!outputs || !inputs)
+            Fail(AVERROR(ENOMEM));
+        AVFilterInOut* openInputs = inputs.release();
+        AVFilterInOut* openOutputs = outputs.release();
+        const int ret =
+            avfilter_graph_parse_ptr(graph_.get(), filters.c_str(), &openInputs, &openOutputs, nullptr);
+        inputs.reset(openInputs);
+        outputs.reset(openOutputs);
         Check(ret);
     }
 

@@ -20,11 +20,6 @@ namespace tarnel {
 
 namespace {
 
-struct InOutFree {
-    void operator()(AVFilterInOut* p) const { avfilter_inout_free(&p); }
-};
-using InOutPtr = std::unique_ptr<AVFilterInOut, InOutFree>;
-
 // The first video stream that is not a cover picture, -1 when there is none.
 int VideoStreamIndex(const AVFormatContext* format) {
     for (unsigned i = 0; i < format->nb_streams; ++i) {
@@ -151,17 +146,6 @@ AVFilterContext* MakeJoint(AVFilterGraph* graph, const char* name) {
 }
 
 // An open pad list entry for avfilter_graph_parse_ptr, chained before `next`.
-InOutPtr MakeInOut(const char* name, AVFilterContext* filter, InOutPtr next = nullptr) {
-    InOutPtr inout(avfilter_inout_alloc());
-    if (!inout)
-        throw FFmpegException("Cannot compare pictures: " + LibraryErrorText(AVERROR(ENOMEM)));
-    inout->name = av_strdup(name);
-    inout->filter_ctx = filter;
-    inout->pad_idx = 0;
-    inout->next = next.release();
-    return inout;
-}
-
 // Adds `text` to the graph, its open outputs fed from `outputs` and its open inputs feeding `inputs`.
 void Parse(AVFilterGraph* graph, const std::string& text, InOutPtr outputs, InOutPtr inputs,
            const char* what) {

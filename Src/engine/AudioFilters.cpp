@@ -19,22 +19,6 @@ namespace tarnel {
 
 namespace {
 
-struct InOutFree {
-    void operator()(AVFilterInOut* p) const { avfilter_inout_free(&p); }
-};
-using InOutPtr = std::unique_ptr<AVFilterInOut, InOutFree>;
-
-InOutPtr MakeInOut(const char* name, AVFilterContext* filter) {
-    InOutPtr inout(avfilter_inout_alloc());
-    if (inout) {
-        inout->name = av_strdup(name);
-        inout->filter_ctx = filter;
-        inout->pad_idx = 0;
-        inout->next = nullptr;
-    }
-    return inout;
-}
-
 struct SourceParametersFree {
     void operator()(AVBufferSrcParameters* p) const {
         av_channel_layout_uninit(&p->ch_layout);

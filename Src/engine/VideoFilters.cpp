@@ -17,22 +17,6 @@ namespace tarnel {
 
 namespace {
 
-struct InOutFree {
-    void operator()(AVFilterInOut* p) const { avfilter_inout_free(&p); }
-};
-using InOutPtr = std::unique_ptr<AVFilterInOut, InOutFree>;
-
-InOutPtr MakeInOut(const char* name, AVFilterContext* filter) {
-    InOutPtr inout(avfilter_inout_alloc());
-    if (inout) {
-        inout->name = av_strdup(name);
-        inout->filter_ctx = filter;
-        inout->pad_idx = 0;
-        inout->next = nullptr;
-    }
-    return inout;
-}
-
 // A band scaled from the size the stream started with to the current size, rounded down to even.
 int ProportionalBand(int band, int size, int initialSize) {
     if (initialSize <= 0)
